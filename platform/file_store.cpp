@@ -1,0 +1,1 @@
+// Placeholder: the settings store backend is being written.

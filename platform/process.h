@@ -1,0 +1,17 @@
+// Facts about the running program.
+#pragma once
+
+#include <cstddef>
+
+namespace platform {
+
+// The directory of the running program with its trailing separator ("\" on
+// Windows, "/" elsewhere), cut into `buffer`. When the full path fills the
+// buffer its last character is dropped first. Returns the length, 0 when the
+// path is unknown.
+std::size_t program_directory(char* buffer, std::size_t size);
+
+// The platform's path separator as the file system wants it.
+char path_separator();
+
+}  // namespace platform

@@ -1,0 +1,40 @@
+// The settings store: text values in named sections.
+//
+// The section "Pravlen" (compared without regard to case) is the product key;
+// any other section is a subkey of it. On Windows the store is the registry
+// key HKEY_LOCAL_MACHINE\Software\Velquin\Pravlen. Elsewhere, and on Windows
+// when the environment variable PRAVLEN_STORE names a file, it is a REGEDIT4
+// text file holding the same keys and REG_SZ values. Value names match without
+// regard to case.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Chooses the backend at start-up: PRAVLEN_STORE when set, else the registry
+// (Windows) or Pravlen.reg in `program_dir` (elsewhere). On Windows the
+// environment variable PRAVLEN_KEY may name another key under
+// HKEY_LOCAL_MACHINE, so that test servers never touch the product key.
+void store_init(const char* program_dir);
+
+// Test hooks: use the REGEDIT4 file at `path`, or the registry key `key`
+// (Windows only; returns false elsewhere).
+void store_use_file(const std::string& path);
+[[nodiscard]] bool store_use_registry(const std::string& key);
+
+// Reads a value; false when the section or value is missing.
+[[nodiscard]] bool store_read(const char* section, const char* name, std::string* text);
+
+// Creates the section when needed and stores the text; false when the store
+// cannot be written (nothing changes then).
+[[nodiscard]] bool store_write(const char* section, const char* name, const char* text);
+
+// Deletes a value; false when the section is missing or the store cannot be
+// written.
+[[nodiscard]] bool store_delete(const char* section, const char* name);
+
+// A human-readable name of the store in use (a file path or a registry key).
+std::string store_location();
+
+}  // namespace platform

@@ -1,0 +1,71 @@
+// UDP sockets over the operating system's socket layer (Winsock 2.2 or BSD).
+//
+// Addresses are IPv4 in network byte order (first number in the lowest byte),
+// ports in network byte order unless a parameter says otherwise. A socket is
+// a 64-bit value; kNoSocket marks none.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "pipeclient/records.h"
+
+namespace platform {
+
+using Socket = uint64_t;
+
+struct Endpoint {
+    uint32_t address = 0;  // network byte order
+    uint16_t port = 0;     // network byte order
+};
+
+// Starts and stops the socket layer; on Windows also lowers the process's
+// shutdown order so that the service stops after the services it needs.
+[[nodiscard]] bool start_network();
+void stop_network();
+
+// Opens a UDP socket bound to `address`:`port` (port in host order, 0 = any
+// free port) with SO_BROADCAST; kNoSocket on any failure.
+[[nodiscard]] Socket open_udp_socket(uint32_t address, uint16_t port);
+
+// As open_udp_socket, trying the ports first..last (host order) in turn. It
+// moves on only when a port is in use and stops at any other error; the port
+// taken is stored through `chosen` when that is not null.
+[[nodiscard]] Socket open_udp_socket_in_range(uint32_t address,
+                                              uint16_t first,
+                                              uint16_t last,
+                                              uint16_t* chosen);
+
+// Closes a valid socket; always returns kNoSocket for the caller to store.
+[[nodiscard]] Socket close_udp_socket(Socket socket);
+
+// Waits until one of `sockets` can be read or `timeout_ms` passes. Sets
+// readable[i] for each ready socket (kNoSocket entries are skipped). Returns
+// the number of ready sockets, 0 on time-out, -1 on failure.
+int wait_readable(const Socket* sockets, int count, int timeout_ms, bool* readable);
+
+[[nodiscard]] bool connect_udp(Socket socket, Endpoint peer);
+
+// Sends one datagram on a connected socket, or to `peer`. Returns the bytes
+// sent or -1.
+int send_udp(Socket socket, const void* data, std::size_t length);
+int send_udp_to(Socket socket, const void* data, std::size_t length, Endpoint peer);
+
+// Receives one datagram of at most `capacity` bytes. A datagram that does not
+// fit is consumed and reported as -1, like any other receive failure.
+int receive_udp(Socket socket, void* buffer, std::size_t capacity, Endpoint* from);
+
+// The local address and port a socket is bound to.
+[[nodiscard]] bool local_endpoint(Socket socket, Endpoint* local);
+
+// The socket layer's last error code on this thread, as the platform numbers
+// it (WSAGetLastError or errno); used in log lines only.
+int last_socket_error();
+
+// Host/network byte order of 16-bit ports.
+constexpr uint16_t port_to_network(uint16_t port) {
+    return static_cast<uint16_t>((port >> 8) | (port << 8));
+}
+constexpr uint16_t port_from_network(uint16_t port) { return port_to_network(port); }
+
+}  // namespace platform

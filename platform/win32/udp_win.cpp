@@ -1,0 +1,152 @@
+// Winsock 2.2 backend of platform/udp.h.
+#include "platform/udp.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <mswsock.h>
+#include <windows.h>
+
+namespace platform {
+namespace {
+
+SOCKET handle_of(Socket socket) { return static_cast<SOCKET>(socket); }
+
+sockaddr_in to_sockaddr(uint32_t address, uint16_t port_network) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = address;
+    sa.sin_port = port_network;
+    return sa;
+}
+
+int bind_to(SOCKET s, uint32_t address, uint16_t port) {
+    sockaddr_in sa = to_sockaddr(address, port_to_network(port));
+    return bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 ? 0 : WSAGetLastError();
+}
+
+SOCKET new_udp_socket() {
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET) return s;
+    BOOL on = TRUE;
+    if (setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on) !=
+        0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    // Conversely to POSIX, Windows reports an ICMP "port unreachable" for an
+    // earlier send as a failed receive on the same socket; the server must
+    // not take a vanished client as a failure of its listening socket.
+    BOOL report = FALSE;
+    DWORD returned = 0;
+    WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
+    return s;
+}
+
+}  // namespace
+
+bool start_network() {
+    // The lowest shutdown level, without retry: the service ends after the
+    // programs it serves.
+    SetProcessShutdownParameters(0x100, SHUTDOWN_NORETRY);
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+
+void stop_network() { WSACleanup(); }
+
+Socket open_udp_socket(uint32_t address, uint16_t port) {
+    SOCKET s = new_udp_socket();
+    if (s == INVALID_SOCKET) return kNoSocket;
+    if (bind_to(s, address, port) != 0) {
+        closesocket(s);
+        return kNoSocket;
+    }
+    return static_cast<Socket>(s);
+}
+
+Socket open_udp_socket_in_range(uint32_t address, uint16_t first, uint16_t last, uint16_t* chosen) {
+    SOCKET s = new_udp_socket();
+    if (s == INVALID_SOCKET) return kNoSocket;
+    for (uint32_t port = first; port <= last; ++port) {
+        int error = bind_to(s, address, static_cast<uint16_t>(port));
+        if (error == 0) {
+            if (chosen) *chosen = static_cast<uint16_t>(port);
+            return static_cast<Socket>(s);
+        }
+        if (error != WSAEADDRINUSE) break;
+    }
+    closesocket(s);
+    return kNoSocket;
+}
+
+Socket close_udp_socket(Socket socket) {
+    if (socket != kNoSocket) closesocket(handle_of(socket));
+    return kNoSocket;
+}
+
+int wait_readable(const Socket* sockets, int count, int timeout_ms, bool* readable) {
+    fd_set set;
+    FD_ZERO(&set);
+    int added = 0;
+    for (int i = 0; i < count; ++i) {
+        if (sockets[i] == kNoSocket) continue;
+        FD_SET(handle_of(sockets[i]), &set);
+        ++added;
+    }
+    if (added == 0) {
+        Sleep(static_cast<DWORD>(timeout_ms));
+        return 0;
+    }
+    timeval tv{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+    int ready = select(0, &set, nullptr, nullptr, &tv);
+    if (ready <= 0) return ready == SOCKET_ERROR ? -1 : 0;
+    for (int i = 0; i < count; ++i)
+        readable[i] = sockets[i] != kNoSocket && FD_ISSET(handle_of(sockets[i]), &set);
+    return ready;
+}
+
+bool connect_udp(Socket socket, Endpoint peer) {
+    sockaddr_in sa = to_sockaddr(peer.address, peer.port);
+    return connect(handle_of(socket), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+}
+
+int send_udp(Socket socket, const void* data, std::size_t length) {
+    int n = send(handle_of(socket), static_cast<const char*>(data), static_cast<int>(length), 0);
+    return n == SOCKET_ERROR ? -1 : n;
+}
+
+int send_udp_to(Socket socket, const void* data, std::size_t length, Endpoint peer) {
+    sockaddr_in sa = to_sockaddr(peer.address, peer.port);
+    int n = sendto(handle_of(socket), static_cast<const char*>(data), static_cast<int>(length), 0,
+                   reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    return n == SOCKET_ERROR ? -1 : n;
+}
+
+int receive_udp(Socket socket, void* buffer, std::size_t capacity, Endpoint* from) {
+    sockaddr_in sa{};
+    int sa_length = sizeof sa;
+    // A datagram larger than the buffer fails with WSAEMSGSIZE (and is
+    // consumed), which is exactly the contract.
+    int n = recvfrom(handle_of(socket), static_cast<char*>(buffer), static_cast<int>(capacity), 0,
+                     reinterpret_cast<sockaddr*>(&sa), &sa_length);
+    if (n == SOCKET_ERROR) return -1;
+    if (from) {
+        from->address = sa.sin_addr.s_addr;
+        from->port = sa.sin_port;
+    }
+    return n;
+}
+
+bool local_endpoint(Socket socket, Endpoint* local) {
+    sockaddr_in sa{};
+    int sa_length = sizeof sa;
+    if (getsockname(handle_of(socket), reinterpret_cast<sockaddr*>(&sa), &sa_length) != 0)
+        return false;
+    local->address = sa.sin_addr.s_addr;
+    local->port = sa.sin_port;
+    return true;
+}
+
+int last_socket_error() { return WSAGetLastError(); }
+
+}  // namespace platform
