@@ -19,7 +19,8 @@ namespace platform {
 void store_init(const char* program_dir);
 
 // Test hooks: use the REGEDIT4 file at `path`, or the registry key `key`
-// (Windows only; returns false elsewhere).
+// (Windows only; returns false elsewhere). Until one of these or store_init
+// has run, every read and change fails.
 void store_use_file(const std::string& path);
 [[nodiscard]] bool store_use_registry(const std::string& key);
 
@@ -27,11 +28,12 @@ void store_use_file(const std::string& path);
 [[nodiscard]] bool store_read(const char* section, const char* name, std::string* text);
 
 // Creates the section when needed and stores the text; false when the store
-// cannot be written (nothing changes then).
+// cannot be written (nothing changes then). The file store also refuses a
+// name or text holding CR or LF, which its line format cannot represent.
 [[nodiscard]] bool store_write(const char* section, const char* name, const char* text);
 
-// Deletes a value; false when the section is missing or the store cannot be
-// written.
+// Deletes a value; false when the section or the value is missing or the
+// store cannot be written. A section left without values remains.
 [[nodiscard]] bool store_delete(const char* section, const char* name);
 
 // A human-readable name of the store in use (a file path or a registry key).
