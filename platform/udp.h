@@ -37,7 +37,7 @@ void stop_network();
                                               uint16_t* chosen);
 
 // Closes a valid socket; always returns kNoSocket for the caller to store.
-[[nodiscard]] Socket close_udp_socket(Socket socket);
+Socket close_udp_socket(Socket socket);
 
 // Waits until one of `sockets` can be read or `timeout_ms` passes. Sets
 // readable[i] for each ready socket (kNoSocket entries are skipped). Returns

@@ -1,1 +1,79 @@
+// The UDP layer's contracts that the receive loop relies on, on loopback.
+#include "platform/udp.h"
+
 #include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kLoopback = 127u | (1u << 24);
+
+class UdpTest : public testing::Test {
+  protected:
+    static void SetUpTestSuite() { ASSERT_TRUE(platform::start_network()); }
+    static void TearDownTestSuite() { platform::stop_network(); }
+
+    static platform::Endpoint endpoint_of(platform::Socket s) {
+        platform::Endpoint e;
+        EXPECT_TRUE(platform::local_endpoint(s, &e));
+        return e;
+    }
+};
+
+TEST_F(UdpTest, ReceiveRefusesADatagramLargerThanTheBuffer) {
+    platform::Socket server = platform::open_udp_socket(kLoopback, 0);
+    platform::Socket client = platform::open_udp_socket(kLoopback, 0);
+    ASSERT_NE(server, kNoSocket);
+    ASSERT_NE(client, kNoSocket);
+    platform::Endpoint to = endpoint_of(server);
+    std::vector<char> big(1536, 'x'), exact(1535, 'y'), buffer(1536);
+    ASSERT_EQ(platform::send_udp_to(client, big.data(), big.size(), to), 1536);
+    ASSERT_EQ(platform::send_udp_to(client, exact.data(), exact.size(), to), 1535);
+    bool readable = false;
+    ASSERT_EQ(platform::wait_readable(&server, 1, 2000, &readable), 1);
+    EXPECT_EQ(platform::receive_udp(server, buffer.data(), 1535, nullptr), -1);
+    ASSERT_EQ(platform::wait_readable(&server, 1, 2000, &readable), 1);
+    platform::Endpoint from;
+    EXPECT_EQ(platform::receive_udp(server, buffer.data(), 1535, &from), 1535);
+    EXPECT_EQ(from.port, endpoint_of(client).port);
+    EXPECT_EQ(from.address, kLoopback);
+    platform::close_udp_socket(server);
+    platform::close_udp_socket(client);
+}
+
+TEST_F(UdpTest, WaitTimesOutAndSkipsClosedSlots) {
+    platform::Socket sockets[2] = {kNoSocket, platform::open_udp_socket(kLoopback, 0)};
+    bool readable[2] = {};
+    EXPECT_EQ(platform::wait_readable(sockets, 2, 50, readable), 0);
+    platform::close_udp_socket(sockets[1]);
+}
+
+TEST_F(UdpTest, RangeSkipsPortsInUseAndReportsThePortTaken) {
+    platform::Socket first = platform::open_udp_socket(kLoopback, 0);
+    ASSERT_NE(first, kNoSocket);
+    uint16_t taken = platform::port_from_network(endpoint_of(first).port);
+    uint16_t chosen = 0;
+    platform::Socket next =
+        platform::open_udp_socket_in_range(kLoopback, taken, taken + 1, &chosen);
+    if (next == kNoSocket) GTEST_SKIP() << "port " << taken + 1 << " is in use too";
+    EXPECT_EQ(chosen, taken + 1);
+    EXPECT_EQ(platform::open_udp_socket_in_range(kLoopback, taken, taken, &chosen), kNoSocket);
+    platform::close_udp_socket(first);
+    platform::close_udp_socket(next);
+}
+
+TEST_F(UdpTest, ConnectedSocketSendsToItsPeerOnly) {
+    platform::Socket a = platform::open_udp_socket(kLoopback, 0);
+    platform::Socket b = platform::open_udp_socket(kLoopback, 0);
+    ASSERT_TRUE(platform::connect_udp(a, endpoint_of(b)));
+    EXPECT_EQ(platform::send_udp(a, "ping", 4), 4);
+    char buffer[8];
+    bool readable = false;
+    ASSERT_EQ(platform::wait_readable(&b, 1, 2000, &readable), 1);
+    EXPECT_EQ(platform::receive_udp(b, buffer, sizeof buffer, nullptr), 4);
+    platform::close_udp_socket(a);
+    platform::close_udp_socket(b);
+}
+
+}  // namespace
