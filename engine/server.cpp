@@ -1,1 +1,295 @@
-// being written
+#include "engine/server.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "engine/client_list.h"
+#include "engine/packets.h"
+#include "engine/request.h"
+#include "engine/text.h"
+#include "platform/clock.h"
+#include "platform/process.h"
+#include "platform/store.h"
+#include "platform/udp.h"
+#include "service/settings.h"
+#include "service/transfer_log.h"
+
+namespace {
+
+constexpr const char* kVersion = "1.7.2";
+constexpr int kReceiveWaitMs = 5000;
+constexpr int kRequestBufferSize = 1536;  // at most 1535 bytes are received
+constexpr uint32_t kLoopback = 127u | (1u << 24);
+
+std::atomic<int> g_stop{0};
+std::atomic<int> g_paused{0};
+std::atomic<bool> g_ended{false};
+std::atomic<int> g_running{0};
+
+// The wake socket lets another thread interrupt the receive loop's wait (a
+// stop request, a new PXE port) without closing a socket the loop may be
+// waiting on: only the loop's own thread ever closes its sockets.
+std::mutex g_wakeMutex;
+platform::Socket g_wake = kNoSocket;
+platform::Endpoint g_wakeAt;
+
+void open_wake_socket() {
+    std::lock_guard lock(g_wakeMutex);
+    g_wake = platform::open_udp_socket(kLoopback, 0);
+    if (g_wake != kNoSocket && !platform::local_endpoint(g_wake, &g_wakeAt))
+        g_wake = platform::close_udp_socket(g_wake);
+}
+
+void close_wake_socket() {
+    std::lock_guard lock(g_wakeMutex);
+    g_wake = platform::close_udp_socket(g_wake);
+}
+
+void wake_receive_loop() {
+    std::lock_guard lock(g_wakeMutex);
+    if (g_wake != kNoSocket) platform::send_udp_to(g_wake, "w", 1, g_wakeAt);
+}
+
+void drain_wake_socket() {
+    char byte[16];
+    platform::receive_udp(g_wake, byte, sizeof byte, nullptr);
+}
+
+// The listening sockets and what they were bound to; owned by the receive
+// loop's thread.
+struct Listeners {
+    platform::Socket sockets[2] = {kNoSocket, kNoSocket};
+    uint32_t boundAddress = 0;
+    int boundPort = -1;
+    int pxePort = -1;
+    bool everBound = false;
+
+    void close(int index) { sockets[index] = platform::close_udp_socket(sockets[index]); }
+    void close_all() {
+        close(kTftpSocket);
+        close(kPxeSocket);
+    }
+};
+
+// A change of the interface address re-binds both sockets. So does a change
+// of the TFTP port, which the control panel shows as the listening port at
+// once: a server still listening on the old port would contradict it.
+void close_outdated(Listeners& l, const Settings& s) {
+    bool tftpOpen = l.sockets[kTftpSocket] != kNoSocket;
+    if (s.server.Address != l.boundAddress || (tftpOpen && s.server.Port != l.boundPort))
+        l.close_all();
+    if (!s.pxe.PXE || s.pxe.PxePort != l.pxePort) l.close(kPxeSocket);
+}
+
+// Returns false when the server must end: the port is taken on every
+// address and was never bound.
+bool open_tftp_socket(Listeners& l, const Settings& s) {
+    char address[kIpv4TextSize];
+    format_ipv4(s.server.Address, address);
+    uint16_t port = static_cast<uint16_t>(s.server.Port);
+    l.sockets[kTftpSocket] = platform::open_udp_socket(s.server.Address, port);
+    if (l.sockets[kTftpSocket] == kNoSocket) {
+        if (!s.server.listenFailed)
+            log_line(kLogRequests, "%s Bind on TFTP addr %s port %u failed\n", kStamp, address,
+                     port);
+        set_listen_failed(true);
+        return s.server.Address != 0 || l.everBound;
+    }
+    log_line(kLogRequests, "%s Ready on TFTP addr %s port %u\n", kStamp, address, port);
+    set_listen_failed(false);
+    l.boundAddress = s.server.Address;
+    l.boundPort = s.server.Port;
+    l.everBound = true;
+    return true;
+}
+
+void open_pxe_socket(Listeners& l, const Settings& s) {
+    l.sockets[kPxeSocket] = platform::open_udp_socket(s.server.Address, s.pxe.PxePort);
+    if (l.sockets[kPxeSocket] == kNoSocket) {
+        log_line(kLogRequests, "%s bind on TFTP PXEport %u failed\n", kStamp, s.pxe.PxePort);
+        return;
+    }
+    log_line(kLogRequests, "%s Ready on TFTP PXEport %u\n", kStamp, s.pxe.PxePort);
+    l.pxePort = s.pxe.PxePort;
+}
+
+void refuse_request(TransferSession* session,
+                    int code,
+                    platform::Socket socket,
+                    platform::Endpoint from) {
+    send_error_packet(static_cast<uint32_t>(code), session->status, socket, from);
+    char address[kIpv4TextSize];
+    bool namesFile = code == 1 || code == 2;
+    log_result(kLogResults, "%s  Error   %-15s %-10s %u %s %s\n", kStamp,
+               format_ipv4(session->clientAddress, address), request_name(session->opcode),
+               static_cast<unsigned>(code), code <= 8 ? error_message(code) : "",
+               namesFile ? session->fileName : "");
+}
+
+// Whether a new request may start a transfer: not a retransmission of one
+// under way, and below the client limit.
+bool admit(const Settings& s, platform::Endpoint from, const char* address) {
+    int running = running_workers();
+    if (!find_active_transfer(from.address, from.port) && running < s.server.Clients) return true;
+    log_result(kLogRequests, "%s  Error   request from %s ignored, %u/%u\n", kStamp, address,
+               static_cast<unsigned>(running), static_cast<unsigned>(s.server.Clients));
+    return false;
+}
+
+void handle_request(int index,
+                    platform::Socket socket,
+                    platform::Endpoint from,
+                    const uint8_t* datagram,
+                    int length) {
+    refresh_transfer_log();
+    Settings s = current_settings();
+    char address[kIpv4TextSize];
+    format_ipv4(from.address, address);
+    log_line(kLogRequests, "%s Request from %s\n", kStamp, address);
+    if (!admit(s, from, address)) return;
+    auto* session = static_cast<TransferSession*>(std::calloc(1, sizeof(TransferSession)));
+    if (!session) {
+        log_line(kLogRequests, "%s TFTP  malloc(%u) for client failed\n", kStamp,
+                 static_cast<unsigned>(sizeof(TransferSession)));
+        return;
+    }
+    session->dataSocket = kNoSocket;
+    session->clientAddress = from.address;
+    session->clientPort = from.port;
+    int result = parse_request(index, datagram, length, session);
+    if (result >= 0) refuse_request(session, result, socket, from);
+    // Accepted requests get their data socket, packet buffer and worker here
+    // once transfers run; the interim parser accepts none.
+    std::free(session);
+}
+
+// Receives one datagram from a readable listening socket and hands it on.
+void receive_request(int index, platform::Socket socket) {
+    uint8_t datagram[kRequestBufferSize];
+    platform::Endpoint from;
+    int length = platform::receive_udp(socket, datagram, kRequestBufferSize - 1, &from);
+    if (stopping() || length <= 0 || paused()) return;
+    datagram[length] = 0;  // so every string of the request is terminated
+    handle_request(index, socket, from, datagram, length);
+}
+
+// Opens what is missing; returns the number of listening sockets in use, or
+// -1 when the server must end.
+int prepare_sockets(Listeners& l) {
+    Settings s = current_settings();
+    close_outdated(l, s);
+    if (l.sockets[kTftpSocket] == kNoSocket && !open_tftp_socket(l, s)) return -1;
+    if (l.sockets[kTftpSocket] == kNoSocket) return 0;
+    if (s.pxe.PXE && l.sockets[kPxeSocket] == kNoSocket) open_pxe_socket(l, s);
+    return l.sockets[kPxeSocket] == kNoSocket ? 1 : 2;
+}
+
+void receive_loop(Listeners& l) {
+    while (!stopping()) {
+        int n = prepare_sockets(l);
+        if (n < 0) {
+            g_stop.store(2);
+            return;
+        }
+        platform::Socket waitOn[3] = {l.sockets[0], l.sockets[1], g_wake};
+        if (n < 2) waitOn[1] = kNoSocket;
+        bool readable[3] = {};
+        int ready = platform::wait_readable(waitOn, 3, kReceiveWaitMs, readable);
+        if (ready < 0) platform::sleep_ms(100);  // never spin on a failing wait
+        for (int i = 0; ready > 0 && i < n; ++i) {
+            if (stopping()) return;
+            if (readable[i] && l.sockets[i] != kNoSocket) receive_request(i, l.sockets[i]);
+        }
+        if (ready > 0 && readable[2]) drain_wake_socket();
+        sweep_transfers();
+    }
+}
+
+// "-debug" among the leading options raises the log level and logs to the
+// console.
+void apply_arguments(int argc, char** argv) {
+    for (int i = 1; i < argc && argv[i][0] == '-'; ++i) {
+        if (!iequals(argv[i], "-debug")) continue;
+        raise_log_level(kLogRequests);
+        set_log_console(stdout);
+    }
+}
+
+// Workers end on their own when they see the stop flag; give them a moment,
+// so that the socket layer is not shut down under a running transfer.
+void wait_for_workers() {
+    for (int i = 0; i < 50 && running_workers() > 0; ++i) platform::sleep_ms(100);
+}
+
+}  // namespace
+
+int stop_flag() { return g_stop.load(std::memory_order_acquire); }
+bool paused() { return g_paused.load(std::memory_order_relaxed) != 0; }
+void set_paused(bool paused) { g_paused.store(paused ? 1 : 0, std::memory_order_relaxed); }
+bool server_ended() { return g_ended.load(std::memory_order_acquire); }
+int running_workers() { return g_running.load(std::memory_order_acquire); }
+void count_worker_started() { g_running.fetch_add(1, std::memory_order_acq_rel); }
+
+void count_worker_ended() {
+    int count = g_running.load(std::memory_order_acquire);
+    while (count > 0 &&
+           !g_running.compare_exchange_weak(count, count - 1, std::memory_order_acq_rel)) {
+    }
+}
+
+void stop_server() {
+    int expected = 0;
+    g_stop.compare_exchange_strong(expected, 1, std::memory_order_acq_rel);
+    wake_receive_loop();
+}
+
+uint16_t reset_pxe_socket(uint16_t newPort) {
+    wake_receive_loop();
+    return newPort;
+}
+
+void print_banner() {
+    Settings s = current_settings();
+    const ServerSettings& m = s.server;
+    log_line(kLogResults, "%s %s %s ready\n", kStamp, kProductTitle, kVersion);
+    log_line(kLogRequests, "%s RootDirectory : %s\n", kStamp, m.RootDirectory);
+    log_line(kLogRequests, "%s Prefix        : %s\n", kStamp, m.Prefix);
+    log_line(kLogRequests, "%s def. Timeout  : %u\n", kStamp, static_cast<unsigned>(m.Timeout));
+    log_line(kLogRequests, "%s max. Retries  : %u\n", kStamp, static_cast<unsigned>(m.Retransmit));
+    log_line(kLogRequests, "%s max. Clients  : %u\n", kStamp, static_cast<unsigned>(m.Clients));
+    log_line(kLogRequests, "%s Option eval.  : %u\n", kStamp, static_cast<unsigned>(m.Options));
+    log_line(kLogRequests, "%s Upload enabled: %u\n", kStamp, static_cast<unsigned>(m.Upload));
+    log_line(kLogRequests, "%s Multicast     : %u\n", kStamp,
+             static_cast<unsigned>(s.multicast.Multicast));
+    log_line(kLogRequests, "%s PXE-Multicast : %u\n", kStamp, static_cast<unsigned>(s.pxe.PXE));
+}
+
+int run_server(int argc, char** argv) {
+    set_log_stream(stderr);
+    if (!platform::start_network()) return 0;
+    char directory[896];
+    platform::program_directory(directory, sizeof directory);
+    platform::store_init(directory);
+    write_setting(kMainSection, "Path", directory);
+    set_default_directory(directory);
+    load_main_settings(kMainSection);
+    load_multicast_settings(kMainSection);
+    load_pxe_settings(kMainSection);
+    apply_arguments(argc, argv);
+    refresh_transfer_log();
+    print_banner();
+    open_wake_socket();
+    Listeners listeners;
+    receive_loop(listeners);
+    stop_server();
+    listeners.close_all();
+    close_transfer_log();
+    g_ended.store(true, std::memory_order_release);
+    wait_for_workers();
+    close_wake_socket();
+    platform::stop_network();
+    return 0;
+}

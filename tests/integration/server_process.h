@@ -1,0 +1,75 @@
+// A real Sevrock process for one test: its own store file, root and log
+// directory in a temporary folder, a free loopback port, and its console
+// output collected as it runs. The Windows build runs under Wine.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+enum class Target { kNative, kWine };
+
+// Whether the target's program exists in this checkout's build trees.
+bool target_available(Target target);
+std::string target_name(Target target);
+
+// A UDP port on 127.0.0.1 that was free a moment ago.
+uint16_t free_udp_port();
+
+class ServerProcess {
+  public:
+    explicit ServerProcess(Target target);
+    ~ServerProcess();
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    // Settings written to the store before start; "Port", "RootDirectory" and
+    // "LogDir" are preset to the test's own port and folders.
+    void set(const std::string& name, const std::string& value, const std::string& section = "");
+
+    // Starts the program with `args` ("-debug" by default) and waits for its
+    // readiness line when `waitReady` is set. False when it did not start.
+    bool start(std::vector<std::string> args = {"-debug"}, bool waitReady = true);
+
+    // Waits until the console output holds `text` (count times); false on
+    // time-out.
+    bool wait_for(const std::string& text, int timeoutMs = 10000, int count = 1);
+    std::string output();
+    int count(const std::string& text);
+
+    // Ctrl+C (SIGINT; Wine turns it into the console's Ctrl+C event).
+    void interrupt();
+    void terminate();  // SIGTERM
+    // The exit code, or -1 when the process did not end within the time.
+    int wait_exit(int timeoutMs);
+    bool running();
+
+    uint16_t port() const { return port_; }
+    Target target() const { return target_; }
+    const std::filesystem::path& root() const { return root_; }
+    const std::filesystem::path& folder() const { return folder_; }
+    // A path as the program under test writes it (Windows form under Wine).
+    std::string program_path(const std::filesystem::path& path, bool directory) const;
+
+  private:
+    void write_store();
+    void read_output(int fd);
+
+    Target target_;
+    uint16_t port_;
+    std::filesystem::path folder_, root_, store_;
+    std::map<std::string, std::map<std::string, std::string>> values_;
+    int pid_ = -1;
+    int exitCode_ = -1;
+    std::atomic<bool> stopReading_{false};
+    std::thread reader_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string output_;
+};
