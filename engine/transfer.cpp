@@ -281,8 +281,9 @@ int await_ack(Download& d) {
     }
 }
 
+// The download goes on from the record's blockNumber: 0 for a new transfer.
 int data_phase(TransferSession* s, const TransferSettings& settings) {
-    Download d{s, settings};
+    Download d{s, settings, s->blockNumber};
     while (!stopping()) {
         int result = send_next_block(d);
         if (result != kProceed) return result;
