@@ -10,8 +10,8 @@
 
 #include "engine/client_list.h"
 #include "engine/file_view.h"
-#include "engine/oack.h"
 #include "engine/packets.h"
+#include "engine/request.h"
 #include "engine/server.h"
 #include "engine/text_mode.h"
 #include "platform/clock.h"
@@ -25,12 +25,6 @@ namespace {
 constexpr int kStopPollMs = 500;
 constexpr std::size_t kReplyBufferSize = 1536;
 constexpr std::size_t kPeerMessageLength = 116;
-
-// The longest option acknowledgement: the opcode, then every option with its
-// longest value, each text with its NUL.
-constexpr std::size_t kOackCapacity = 2 + sizeof "blksize" + sizeof "65535" + sizeof "timeout" +
-                                      sizeof "4294967295" + sizeof "tsize" + sizeof "4294967295" +
-                                      sizeof "multicast" + sizeof "255.255.255.255,65535,1";
 
 // A loop step that does not end the transfer.
 constexpr int kProceed = -1;
@@ -312,7 +306,7 @@ TransferSettings transfer_settings_now() {
 }
 
 std::size_t packet_buffer_size(uint16_t blockSize) {
-    return std::max<std::size_t>(std::size_t{blockSize} + 8, kOackCapacity);
+    return std::max<std::size_t>(std::size_t{blockSize} + 8, kMaxOackSize);
 }
 
 // std::thread reports a thread that cannot start by throwing; this is the one

@@ -2,8 +2,8 @@
 // them, acknowledge each.
 #include <cstdio>
 
-#include "engine/oack.h"
 #include "engine/packets.h"
+#include "engine/request.h"
 #include "engine/server.h"
 #include "engine/text_mode.h"
 #include "engine/transfer.h"
