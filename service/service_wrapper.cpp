@@ -30,10 +30,19 @@ constexpr std::size_t kErrorTextSize = 256;
 std::atomic<bool> g_debug{false};
 
 // The control handler and the service thread both report; the lock keeps the
-// record whole and the reports in the order they were made.
+// record and its counter whole. The reports themselves need no lock: the
+// manager sends a stop only after it has seen "running", and "stopped" follows
+// the stop-pending report through the server's stop. Holding a lock across a
+// report could block the control handler while the manager waits for it.
 std::mutex g_statusMutex;
 ServiceStatusRecord g_status;
 uint32_t g_lastExitCode = 0;
+
+platform::ServiceStatus next_status(uint32_t state, uint32_t exitCode, uint32_t waitHint) {
+    std::lock_guard lock(g_statusMutex);
+    g_lastExitCode = exitCode;
+    return g_status.update(state, exitCode, waitHint);
+}
 
 // Console messages go out at once: the dots of a stop show progress, and a
 // test or an administrator reads them while the program runs.
@@ -292,9 +301,7 @@ void request_stop() {
 
 bool report_service_status(uint32_t state, uint32_t exitCode, uint32_t waitHint) {
     if (g_debug) return true;
-    std::lock_guard lock(g_statusMutex);
-    g_lastExitCode = exitCode;
-    bool reported = platform::set_service_status(g_status.update(state, exitCode, waitHint));
+    bool reported = platform::set_service_status(next_status(state, exitCode, waitHint));
     if (!reported) report_error_event("SetServiceStatus");
     return reported;
 }

@@ -9,10 +9,13 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <type_traits>
 
 #include "platform/udp.h"
 #include "tests/integration/tftp_client.h"
@@ -75,20 +78,10 @@ ProgramRun run_sevrock(const std::string& arguments) {
     return run;
 }
 
-class ScHandle {
-  public:
-    explicit ScHandle(SC_HANDLE handle) : handle_(handle) {}
-    ~ScHandle() {
-        if (handle_) CloseServiceHandle(handle_);
-    }
-    ScHandle(const ScHandle&) = delete;
-    ScHandle& operator=(const ScHandle&) = delete;
-    SC_HANDLE get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-  private:
-    SC_HANDLE handle_;
+struct ScHandleCloser {
+    void operator()(SC_HANDLE handle) const { CloseServiceHandle(handle); }
 };
+using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ScHandleCloser>;
 
 ScHandle open_tftp_service(DWORD* error = nullptr) {
     ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
@@ -98,31 +91,31 @@ ScHandle open_tftp_service(DWORD* error = nullptr) {
     return ScHandle(service);
 }
 
-// Polls the service's status until `done` holds or the time is up.
-template <typename Done>
-bool wait_for_status(Done done, SERVICE_STATUS* status, int timeoutMs = 20000) {
+// Polls until `done` holds or the time is up; `done` runs at least once.
+bool poll_until(const std::function<bool()>& done, int timeoutMs = 20000) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    do {
-        ScHandle service = open_tftp_service();
-        if (service && QueryServiceStatus(service.get(), status) && done(*status)) return true;
+    for (;;) {
+        if (done()) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
+    }
 }
 
 bool wait_for_state(DWORD state, SERVICE_STATUS* status) {
-    return wait_for_status([state](const SERVICE_STATUS& s) { return s.dwCurrentState == state; },
-                           status);
+    return poll_until([&] {
+        ScHandle service = open_tftp_service();
+        return service && QueryServiceStatus(service.get(), status) &&
+               status->dwCurrentState == state;
+    });
 }
 
 bool service_gone(int timeoutMs = 10000) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    do {
-        DWORD error = 0;
-        if (!open_tftp_service(&error) && error == ERROR_SERVICE_DOES_NOT_EXIST) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
+    return poll_until(
+        [] {
+            DWORD error = 0;
+            return !open_tftp_service(&error) && error == ERROR_SERVICE_DOES_NOT_EXIST;
+        },
+        timeoutMs);
 }
 
 // Removes the service and the product key however a test ends, and starts
