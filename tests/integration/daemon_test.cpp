@@ -47,7 +47,8 @@ TEST_P(DaemonTest, StopSignalEndsTheServerWithItsLogClosedAndComplete) {
     GetParam() == SIGTERM ? server.terminate() : server.interrupt();
     EXPECT_EQ(server.wait_exit(6000), 0);
 
-    // "Request from" stays in the stream's buffer until the file is closed.
+    // "Request from" stays in the stream's buffer until the file is closed; a
+    // server killed by the signal would lose it.
     std::string log = log_text(server);
     EXPECT_NE(log.find(" Velquin TFTP Server 1.7.2 ready\n"), std::string::npos) << log;
     EXPECT_NE(log.find(" Request from 127.0.0.1\n"), std::string::npos) << log;
