@@ -227,8 +227,7 @@ TEST_F(ServiceControlTest, InstallsRunsServesStopsAndRemoves) {
     EXPECT_EQ(status.dwControlsAccepted, DWORD{SERVICE_ACCEPT_STOP});
     EXPECT_EQ(status.dwCheckPoint, 0u);
 
-    // The server inside the service answers; until downloads are served it
-    // refuses every request with an error packet.
+    // The server inside the service answers from the root of its settings.
     TftpClient client;
     Packet reply;
     for (int attempt = 0; attempt < 50 && !reply.opcode; ++attempt) {
@@ -236,6 +235,8 @@ TEST_F(ServiceControlTest, InstallsRunsServesStopsAndRemoves) {
         client.receive(&reply, 200);
     }
     EXPECT_EQ(reply.opcode, 5);
+    EXPECT_EQ(reply.number, 1);
+    EXPECT_EQ(reply.body, "File not found");
 
     ProgramRun again = run_sevrock("-install");
     EXPECT_TRUE(std::regex_match(
@@ -254,6 +255,7 @@ TEST_F(ServiceControlTest, InstallsRunsServesStopsAndRemoves) {
     std::string log = log_files_text(logs_.path());
     EXPECT_NE(log.find(" Velquin TFTP Server 1.7.2 ready"), std::string::npos);
     EXPECT_NE(log.find(" Request from 127.0.0.1"), std::string::npos) << log;
+    EXPECT_NE(log.find(" File not found " + root_.dir_text() + "boot.img"), std::string::npos);
 
     ProgramRun removeAgain = run_sevrock("-Remove");
     EXPECT_TRUE(std::regex_match(
