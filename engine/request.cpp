@@ -9,6 +9,7 @@
 #include "engine/multicast.h"
 #include "engine/packets.h"
 #include "engine/paths.h"
+#include "engine/transfer.h"
 #include "engine/text.h"
 #include "engine/text_mode.h"
 #include "platform/files.h"
@@ -312,7 +313,7 @@ int send_oack(TransferSession* session) {
         std::size_t used = std::strlen(line);
         std::snprintf(line + used, sizeof line - used, " multicast %s", text);
     }
-    int sent = platform::send_udp(session->dataSocket, packet, length);
+    int sent = send_to_client(session, packet, length);
     log_line(kLogRequests, "%s TFTP  Oack sent%s\n", kStamp, line);
     return sent;
 }

@@ -27,6 +27,7 @@ struct TransferSettings {
     bool windowSize = false;  // a second data block in flight
     bool largeFiles = true;   // blockNumber counts past 65535
     int multicastTtl = 1;
+    uint32_t address = 0;  // the interface group datagrams leave by; 0 = the system's choice
 };
 TransferSettings transfer_settings_now();
 
@@ -41,6 +42,14 @@ std::size_t packet_buffer_size(uint16_t blockSize);
 // Thread entry; runs one transfer to its end and leaves the record finished
 // for the sweep.
 void transfer_worker(TransferSession* session);
+
+// Sends a datagram to the transfer's own client. Multicast transfers keep
+// their data socket unconnected, since they also send to their group.
+int send_to_client(const TransferSession* session, const void* data, std::size_t length);
+
+// Whether the transfer sends to a multicast group: the multicast option was
+// accepted, or the request came for a PXE mapping.
+bool sends_to_group(const TransferSession* session);
 
 // The download and upload loops; they return a TransferResult.
 int send_file(TransferSession* session, const TransferSettings& settings);

@@ -103,6 +103,16 @@ int send_udp_to(Socket socket, const void* data, std::size_t length, Endpoint pe
                                    reinterpret_cast<sockaddr*>(&sa), sizeof sa));
 }
 
+bool set_multicast_ttl(Socket socket, int ttl) {
+    return setsockopt(fd_of(socket), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) == 0;
+}
+
+bool set_multicast_interface(Socket socket, uint32_t address) {
+    in_addr outgoing{};
+    outgoing.s_addr = address;
+    return setsockopt(fd_of(socket), IPPROTO_IP, IP_MULTICAST_IF, &outgoing, sizeof outgoing) == 0;
+}
+
 int receive_udp(Socket socket, void* buffer, std::size_t capacity, Endpoint* from) {
     sockaddr_in sa{};
     socklen_t sa_length = sizeof sa;

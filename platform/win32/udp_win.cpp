@@ -122,6 +122,19 @@ int send_udp_to(Socket socket, const void* data, std::size_t length, Endpoint pe
     return n == SOCKET_ERROR ? -1 : n;
 }
 
+bool set_multicast_ttl(Socket socket, int ttl) {
+    DWORD value = static_cast<DWORD>(ttl);
+    return setsockopt(handle_of(socket), IPPROTO_IP, IP_MULTICAST_TTL,
+                      reinterpret_cast<const char*>(&value), sizeof value) == 0;
+}
+
+bool set_multicast_interface(Socket socket, uint32_t address) {
+    in_addr outgoing{};
+    outgoing.s_addr = address;
+    return setsockopt(handle_of(socket), IPPROTO_IP, IP_MULTICAST_IF,
+                      reinterpret_cast<const char*>(&outgoing), sizeof outgoing) == 0;
+}
+
 int receive_udp(Socket socket, void* buffer, std::size_t capacity, Endpoint* from) {
     sockaddr_in sa{};
     int sa_length = sizeof sa;
