@@ -14,6 +14,7 @@
 #include "platform/process.h"
 #include "platform/store.h"
 #include "platform/udp.h"
+#include "service/pipe_server.h"
 #include "service/settings.h"
 #include "service/transfer_log.h"
 
@@ -281,6 +282,7 @@ int run_server(int argc, char** argv) {
     apply_arguments(argc, argv);
     refresh_transfer_log();
     print_banner();
+    start_pipe_listener();
     open_wake_socket();
     Listeners listeners;
     receive_loop(listeners);
@@ -288,6 +290,7 @@ int run_server(int argc, char** argv) {
     listeners.close_all();
     close_transfer_log();
     g_ended.store(true, std::memory_order_release);
+    stop_pipe_listener();
     wait_for_workers();
     close_wake_socket();
     platform::stop_network();
