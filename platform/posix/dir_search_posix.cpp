@@ -23,14 +23,15 @@ LogFileTime file_time(const timespec& t) {
 }
 
 // POSIX keeps no creation time in a file's status: the last status change
-// stands in for it.
+// stands in for it. A directory has size 0, as Windows reports it.
 void describe(const char* name, const struct stat& st, LogFindData* found) {
     std::memset(found, 0, sizeof *found);
-    found->attributes = S_ISDIR(st.st_mode) ? kFileAttributeDirectory : kFileAttributeNormal;
+    bool directory = S_ISDIR(st.st_mode);
+    found->attributes = directory ? kFileAttributeDirectory : kFileAttributeNormal;
     found->creationTime = file_time(st.st_ctim);
     found->lastAccessTime = file_time(st.st_atim);
     found->lastWriteTime = file_time(st.st_mtim);
-    uint64_t size = static_cast<uint64_t>(st.st_size);
+    uint64_t size = directory ? 0 : static_cast<uint64_t>(st.st_size);
     found->sizeHigh = static_cast<uint32_t>(size >> 32);
     found->sizeLow = static_cast<uint32_t>(size);
     std::strncpy(found->fileName, name, sizeof found->fileName - 1);

@@ -140,12 +140,30 @@ struct PipeAcceptor::Impl {
     std::string name;
     Fd listening;
     Fd stop;
-    bool tried = false;
+
+    // Anyone on the machine may connect, as anyone may open the Windows
+    // pipe; what a client may do is decided per connection.
+    bool listen_on_name() {
+        sockaddr_un address;
+        socklen_t length;
+        if (!make_address(name, &address, &length)) return false;
+        remove_stale_socket(name);
+        listening.reset(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+        if (!listening.valid() ||
+            ::bind(listening.get(), reinterpret_cast<sockaddr*>(&address), length) != 0) {
+            return false;
+        }
+        if (name[0] != '@') ::chmod(name.c_str(), 0666);
+        return ::listen(listening.get(), kBacklog) == 0;
+    }
 };
 
+// The socket listens from here on, so a client may connect as soon as the
+// acceptor exists, before the first accept().
 PipeAcceptor::PipeAcceptor(const std::string& name) : impl_(std::make_unique<Impl>()) {
     impl_->name = name;
     impl_->stop.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!impl_->listen_on_name()) impl_->listening.reset();
 }
 
 // The socket file of a path name goes with the server.
@@ -153,32 +171,10 @@ PipeAcceptor::~PipeAcceptor() {
     if (impl_->listening.valid() && impl_->name[0] != '@') ::unlink(impl_->name.c_str());
 }
 
-// The socket is made on the first accept, as the Windows pipe's instance is.
-// Anyone on the machine may connect, as anyone may open the Windows pipe;
-// what a client may do is decided per connection.
-static bool listen_on(PipeAcceptor::Impl& a) {
-    sockaddr_un address;
-    socklen_t length;
-    if (!make_address(a.name, &address, &length)) return false;
-    remove_stale_socket(a.name);
-    a.listening.reset(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
-    if (!a.listening.valid() ||
-        ::bind(a.listening.get(), reinterpret_cast<sockaddr*>(&address), length) != 0) {
-        a.listening.reset();
-        return false;
-    }
-    if (a.name[0] != '@') ::chmod(a.name.c_str(), 0666);
-    return ::listen(a.listening.get(), kBacklog) == 0;
-}
-
 std::unique_ptr<PipeEnd> PipeAcceptor::accept() {
     Impl& a = *impl_;
-    if (!a.stop.valid()) return nullptr;
-    if (!a.tried) {
-        a.tried = true;
-        if (!listen_on(a)) a.listening.reset();
-    }
-    while (a.listening.valid() && wait_ready(a.listening.get(), POLLIN, a.stop.get(), -1)) {
+    while (a.listening.valid() && a.stop.valid() &&
+           wait_ready(a.listening.get(), POLLIN, a.stop.get(), -1)) {
         int fd = ::accept4(a.listening.get(), nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) {
             auto end = std::make_unique<PipeEnd::Impl>();

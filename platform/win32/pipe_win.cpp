@@ -73,15 +73,19 @@ HANDLE create_pipe_instance(const std::string& name) {
         PIPE_UNLIMITED_INSTANCES, 0, 0, kInstanceTimeoutMs, &attributes);
 }
 
-// Waits for a client on a fresh instance; false on failure or stop.
-bool connect_client(HANDLE pipe, HANDLE stop) {
-    Handle event(new_event());
-    if (!event.valid()) return false;
+enum class Connect { kConnected, kClientGone, kFailed };
+
+// Waits for a client on a fresh instance. A client that came and went
+// before the wait ended (ERROR_NO_DATA) leaves the instance useless, but
+// says nothing about the pipe: only that instance is given up.
+Connect connect_client(HANDLE pipe, HANDLE event, HANDLE stop) {
     OVERLAPPED io{};
-    io.hEvent = event.get();
+    io.hEvent = event;
     BOOL connected = ConnectNamedPipe(pipe, &io);
-    if (!connected && GetLastError() == ERROR_PIPE_CONNECTED) return true;
-    return finish_io(pipe, io, connected, stop, INFINITE) >= 0;
+    if (!connected && GetLastError() == ERROR_PIPE_CONNECTED) return Connect::kConnected;
+    if (!connected && GetLastError() == ERROR_NO_DATA) return Connect::kClientGone;
+    if (finish_io(pipe, io, connected, stop, INFINITE) >= 0) return Connect::kConnected;
+    return GetLastError() == ERROR_NO_DATA ? Connect::kClientGone : Connect::kFailed;
 }
 
 }  // namespace
@@ -135,28 +139,36 @@ std::optional<bool> PipeEnd::may_write(bool (*probe)()) {
 
 // ------------------------------------------------------------------ acceptor
 
+// The acceptor keeps one instance waiting at all times but for a moment:
+// the first is made with the acceptor, the next as soon as a client has
+// taken the last, so that a panel that opens the pipe then finds it.
 struct PipeAcceptor::Impl {
     std::string name;
     Handle stop{new_event()};
+    Handle waiting;
 };
 
 PipeAcceptor::PipeAcceptor(const std::string& name) : impl_(std::make_unique<Impl>()) {
     impl_->name = name;
+    impl_->waiting.reset(create_pipe_instance(name));
 }
 
 PipeAcceptor::~PipeAcceptor() = default;
 
 std::unique_ptr<PipeEnd> PipeAcceptor::accept() {
-    if (!impl_->stop.valid() || WaitForSingleObject(impl_->stop.get(), 0) == WAIT_OBJECT_0)
-        return nullptr;
-    auto end = std::make_unique<PipeEnd::Impl>();
-    end->pipe.reset(create_pipe_instance(impl_->name));
-    end->stop = impl_->stop.get();
-    if (!end->pipe.valid() || !end->event.valid() ||
-        !connect_client(end->pipe.get(), impl_->stop.get())) {
-        return nullptr;
+    Impl& a = *impl_;
+    for (;;) {
+        if (!a.waiting.valid()) a.waiting.reset(create_pipe_instance(a.name));
+        if (!a.stop.valid() || !a.waiting.valid()) return nullptr;
+        auto end = std::make_unique<PipeEnd::Impl>();
+        end->pipe.reset(a.waiting.release());
+        end->stop = a.stop.get();
+        if (!end->event.valid()) return nullptr;
+        Connect result = connect_client(end->pipe.get(), end->event.get(), a.stop.get());
+        if (result == Connect::kFailed) return nullptr;
+        a.waiting.reset(create_pipe_instance(a.name));
+        if (result == Connect::kConnected) return std::make_unique<PipeEnd>(std::move(end));
     }
-    return std::make_unique<PipeEnd>(std::move(end));
 }
 
 void PipeAcceptor::stop() {
