@@ -5,9 +5,11 @@
 // local clients only. Elsewhere: a Unix-domain SOCK_SEQPACKET socket, by
 // default in the abstract namespace as "@velquin_tftp_server". The
 // environment variable PRAVLEN_PIPE names another pipe on both (test servers
-// use it so that they never meet the real one): a path or an "@name" on
-// POSIX; on Windows a name under \\.\pipe\ (a leading "@" is dropped) or a
-// full pipe path.
+// use it so that they never meet the real one).
+//
+// Pipe names: on POSIX a path, or "@name" in the abstract namespace; on
+// Windows a full pipe path (\\.\pipe\...), or a name under \\.\pipe\ (a
+// leading "@" is dropped, so "@name" means the same pipe on both).
 #pragma once
 
 #include <cstddef>

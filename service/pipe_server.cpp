@@ -143,9 +143,14 @@ void PipeServer::run_connection(std::unique_ptr<platform::PipeEnd> end, Connecti
     room_.notify_all();
 }
 
-PipeServer g_pipe;
+// Never destroyed: a process that exits while the pipe still runs must not
+// destroy threads that are still joinable (which would abort it).
+PipeServer& pipe_server() {
+    static PipeServer* server = new PipeServer;
+    return *server;
+}
 
 }  // namespace
 
-void start_pipe_listener() { g_pipe.start(); }
-void stop_pipe_listener() { g_pipe.stop(); }
+void start_pipe_listener() { pipe_server().start(); }
+void stop_pipe_listener() { pipe_server().stop(); }

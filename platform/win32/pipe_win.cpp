@@ -88,13 +88,18 @@ Connect connect_client(HANDLE pipe, HANDLE event, HANDLE stop) {
     return GetLastError() == ERROR_NO_DATA ? Connect::kClientGone : Connect::kFailed;
 }
 
+// A full pipe path stays as it is; any other name ("@name" as on POSIX, or
+// a bare name) is a pipe under \\.\pipe\.
+std::string pipe_path(const std::string& name) {
+    if (name.empty() || name[0] == '\\') return name;
+    return kPipePrefix + name.substr(name[0] == '@' ? 1 : 0);
+}
+
 }  // namespace
 
 std::string control_pipe_name() {
     const char* name = std::getenv("PRAVLEN_PIPE");
-    if (!name || !*name) return std::string(kPipePrefix) + kDefaultPipeName;
-    if (name[0] == '\\') return name;
-    return std::string(kPipePrefix) + (name[0] == '@' ? name + 1 : name);
+    return name && *name ? name : std::string(kPipePrefix) + kDefaultPipeName;
 }
 
 // ---------------------------------------------------------------- server end
@@ -149,8 +154,8 @@ struct PipeAcceptor::Impl {
 };
 
 PipeAcceptor::PipeAcceptor(const std::string& name) : impl_(std::make_unique<Impl>()) {
-    impl_->name = name;
-    impl_->waiting.reset(create_pipe_instance(name));
+    impl_->name = pipe_path(name);
+    impl_->waiting.reset(create_pipe_instance(impl_->name));
 }
 
 PipeAcceptor::~PipeAcceptor() = default;
@@ -189,8 +194,8 @@ bool PipeClient::is_open() const { return impl_->pipe.valid(); }
 
 bool PipeClient::open(const std::string& name) {
     close();
-    Handle pipe(CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OVERLAPPED, nullptr));
+    Handle pipe(CreateFileA(pipe_path(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
     DWORD mode = PIPE_READMODE_MESSAGE;
     if (!pipe.valid() || !impl_->event.valid() ||
         !SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr)) {
