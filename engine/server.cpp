@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "engine/client_list.h"
+#include "engine/file_view.h"
 #include "engine/packets.h"
 #include "engine/request.h"
 #include "engine/text.h"
@@ -161,9 +162,14 @@ void handle_request(int index,
     session->clientAddress = from.address;
     session->clientPort = from.port;
     int result = parse_request(index, datagram, length, session);
-    if (result >= 0) refuse_request(session, result, socket, from);
-    // Accepted requests get their data socket, packet buffer and worker here
-    // once transfers run; the interim parser accepts none.
+    if (result < 0) {
+        // Interim until transfers run: an accepted request gets no worker
+        // yet; it is answered with "Resource problem on server".
+        release_file(session);
+        session->status = kMsgResourceProblem;
+        result = 0;
+    }
+    refuse_request(session, result, socket, from);
     std::free(session);
 }
 
