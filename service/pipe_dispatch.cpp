@@ -7,6 +7,7 @@
 #include "engine/client_list.h"
 #include "engine/server.h"
 #include "engine/text.h"
+#include "platform/files.h"
 #include "service/settings.h"
 
 namespace {
@@ -83,10 +84,12 @@ bool received_token(Request& r, uint64_t* token) {
 }
 
 // Log files are opened and searched with the server's rights, so a client
-// names only a file inside the log directory: no separator, no drive and no
-// parent directory.
+// names only a file inside the log directory: no separator, no drive, no
+// parent directory, and no device (reading CON would hold the pipe lock
+// for good).
 bool plain_file_name(const char* name) {
-    return name[0] != '\0' && !std::strpbrk(name, "\\/:") && !std::strstr(name, "..");
+    return name[0] != '\0' && !std::strpbrk(name, "\\/:") && !std::strstr(name, "..") &&
+           !platform::is_device_name(name);
 }
 
 // The log directory followed directly by `name`, as the log itself joins

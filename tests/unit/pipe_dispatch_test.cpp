@@ -13,6 +13,7 @@
 
 #include "engine/client_list.h"
 #include "engine/server.h"
+#include "platform/files.h"
 #include "platform/store.h"
 #include "service/settings.h"
 #include "tests/support/temp_dir.h"
@@ -339,6 +340,14 @@ TEST_F(PipeDispatchTest, OnlyPlainNamesInsideTheLogDirectoryAreOpenedOrSearched)
         EXPECT_EQ(m_.code, kPipeRefused);
         EXPECT_EQ(run(kWrite, kPipeFindFirst, 0, texts({name})), 4u);
         EXPECT_EQ(m_.code, kPipeRefused);
+    }
+    // Device names, where the file system has them: opening CON would wait
+    // for console input under the pipe lock.
+    if (platform::is_device_name("CON")) {
+        for (const char* device : {"CON", "nul.log", "COM1", "conin$"}) {
+            EXPECT_EQ(run(kReadOnly, kPipeOpenLog, 0, texts({device, "r"})), 4u) << device;
+            EXPECT_EQ(m_.code, kPipeRefused);
+        }
     }
     // Texts that do not end inside the message.
     const std::string openRequests[] = {texts({"tftp2401.log"}) + "r", "tftp2401.log",
