@@ -8,7 +8,7 @@
 //   send-settings|send-multicast|send-pxe NAME=VALUE...
 //                                         fetch, change the fields, send back
 //   pause ACTION                          set_pause
-//   transfer INDEX                        fetch_transfer
+//   transfer INDEX                        fetch_transfer; the record's fields
 //   logs                                  list the log files
 //   read NAME                             log_open, every line, log_close
 //   open NAME                             log_open, leaving the stream open
@@ -109,6 +109,16 @@ void change_pxe(const Fields& fields, PxeSettings* p) {
     set_if(fields, "PxeBlocksize", &p->PxeBlocksize);
 }
 
+// The fields of a transfer record the status view shows.
+std::string transfer_text(const TransferSession& t) {
+    unsigned port = ((t.clientPort & 0xFFu) << 8) | (t.clientPort >> 8);
+    std::ostringstream out;
+    out << "opcode=" << t.opcode << " port=" << port << " block=" << t.blockNumber
+        << " size=" << t.transferSize << " status=" << t.status
+        << " file=" << std::string(t.fileName, strnlen(t.fileName, sizeof t.fileName));
+    return out.str();
+}
+
 // Fetches a record with `command`, changes it and sends it with `command` + 1.
 template <typename Record, typename Change>
 std::string send_record(int32_t command, const Fields& fields, Change change) {
@@ -190,7 +200,8 @@ std::string run(const std::string& line) {
         in >> index;
         TransferSession session{};
         int rc = fetch_transfer(index, &session, &running);
-        return "rc=" + std::to_string(rc) + " running=" + std::to_string(running);
+        std::string out = "rc=" + std::to_string(rc) + " running=" + std::to_string(running);
+        return rc == 2 ? out + " " + transfer_text(session) : out;
     }
     if (command == "logs") return list_logs();
     if (command == "read") {
