@@ -16,6 +16,7 @@
 #include "platform/process.h"
 #include "platform/store.h"
 #include "platform/udp.h"
+#include "service/pipe_server.h"
 #include "service/settings.h"
 #include "service/transfer_log.h"
 
@@ -360,6 +361,7 @@ int run_server(int argc, char** argv) {
     apply_arguments(argc, argv);
     refresh_transfer_log();
     print_banner();
+    start_pipe_listener();
     open_wake_socket();
     Listeners listeners;
     receive_loop(listeners);
@@ -368,6 +370,7 @@ int run_server(int argc, char** argv) {
     wait_for_workers();
     close_transfer_log();
     g_ended.store(true, std::memory_order_release);
+    stop_pipe_listener();
     close_wake_socket();
     platform::stop_network();
     return 0;
