@@ -35,6 +35,13 @@ int fetch_pxe(PxeSettings* settings);
 // action: 1 resume, 0 pause, -1 only report. *paused receives the state.
 int set_pause(int32_t action, int32_t* paused);
 
+// Command 8: the server's transfer record at `index` (0 = the head of its
+// list). Returns 2 with the record copied to *session, 1 when the list ends
+// before `index`, 0 for a refused or short reply, -1 when the server cannot
+// be reached. *running receives the count of running transfers whenever the
+// result is 1 or 2.
+int fetch_transfer(int32_t index, uint32_t* running, TransferSession* session);
+
 // Transfer-log files, read through the server.
 PipeToken log_find_first(void* findData);  // -1 when nothing matched
 int log_find_next(PipeToken search, void* findData);
