@@ -84,13 +84,13 @@ int fetch_rows(HWND list, std::size_t rootLength) {
     int index = 0;
     for (; index < kMaxRows; ++index) {
         TransferSession session;
-        uint32_t running = 0;
-        int got = fetch_transfer(index, &running, &session);
+        int32_t running = 0;
+        int got = fetch_transfer(index, &session, &running);
         if (got <= 0) {
             g_view.pipeError = true;
             break;
         }
-        g_view.running = running;
+        g_view.running = static_cast<uint32_t>(running);
         g_view.pipeError = false;
         if (got == 1) break;
         write_row(list, index, existing, transfer_row(session, rootLength, g_view.percent));

@@ -35,12 +35,12 @@ int fetch_pxe(PxeSettings* settings);
 // action: 1 resume, 0 pause, -1 only report. *paused receives the state.
 int set_pause(int32_t action, int32_t* paused);
 
-// Command 8: the server's transfer record at `index` (0 = the head of its
-// list). Returns 2 with the record copied to *session, 1 when the list ends
-// before `index`, 0 for a refused or short reply, -1 when the server cannot
-// be reached. *running receives the count of running transfers whenever the
-// result is 1 or 2.
-int fetch_transfer(int32_t index, uint32_t* running, TransferSession* session);
+// The transfer at `index` of the server's list (command 8). *running
+// receives the count of running transfers from any valid reply. Returns 2
+// when the record was copied to `session`, 1 when the list has no record at
+// `index` (the end of a poll), 0 for a refused reply, -1 when the server
+// cannot be reached.
+int fetch_transfer(int32_t index, TransferSession* session, int32_t* running);
 
 // Transfer-log files, read through the server.
 PipeToken log_find_first(void* findData);  // -1 when nothing matched

@@ -80,9 +80,9 @@ int set_pause(int32_t action, int32_t* paused) {
     return 1;
 }
 
-int fetch_transfer(int32_t index, uint32_t* running, TransferSession* session) {
+int fetch_transfer(int32_t index, TransferSession* session, int32_t* running) {
     if (!g_server.reachable) return unreachable();
-    *running = g_server.running;
+    *running = static_cast<int32_t>(g_server.running);
     if (index < 0 || static_cast<std::size_t>(index) >= g_server.transfers.size()) return 1;
     *session = g_server.transfers[static_cast<std::size_t>(index)];
     return 2;
