@@ -9,7 +9,6 @@
 #include "panel/main_window.h"
 #include "panel/user_settings.h"
 #include "platform/process.h"
-#include "tests/panel/fake_server.h"
 
 namespace {
 
