@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "engine/client_list.h"
+#include "engine/file_view.h"
 #include "engine/packets.h"
 #include "engine/request.h"
 #include "engine/text.h"
@@ -14,6 +15,7 @@
 #include "platform/process.h"
 #include "platform/store.h"
 #include "platform/udp.h"
+#include "service/pipe_server.h"
 #include "service/settings.h"
 #include "service/transfer_log.h"
 
@@ -160,9 +162,14 @@ void handle_request(int index,
     session->clientAddress = from.address;
     session->clientPort = from.port;
     int result = parse_request(index, datagram, length, session);
-    if (result >= 0) refuse_request(session, result, socket, from);
-    // Accepted requests get their data socket, packet buffer and worker here
-    // once transfers run; the interim parser accepts none.
+    if (result < 0) {
+        // Interim until transfers run: an accepted request gets no worker
+        // yet; it is answered with "Resource problem on server".
+        release_file(session);
+        session->status = kMsgResourceProblem;
+        result = 0;
+    }
+    refuse_request(session, result, socket, from);
     std::free(session);
 }
 
@@ -281,6 +288,7 @@ int run_server(int argc, char** argv) {
     apply_arguments(argc, argv);
     refresh_transfer_log();
     print_banner();
+    start_pipe_listener();
     open_wake_socket();
     Listeners listeners;
     receive_loop(listeners);
@@ -288,6 +296,7 @@ int run_server(int argc, char** argv) {
     listeners.close_all();
     close_transfer_log();
     g_ended.store(true, std::memory_order_release);
+    stop_pipe_listener();
     wait_for_workers();
     close_wake_socket();
     platform::stop_network();

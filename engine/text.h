@@ -1,7 +1,9 @@
 // Small text helpers the engine and the service share.
 #pragma once
 
+#include <cctype>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 // Compares ASCII letters without regard to case, whatever the C locale.
@@ -11,5 +13,23 @@ constexpr bool iequals(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
         if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
+    return true;
+}
+
+// Reads one number the way the C library's "%u" does: leading white space,
+// an optional sign, at least one digit; `p` moves past it. Values wrap modulo
+// 2^32 (a negative number gives its two's complement), so no input is
+// undefined.
+inline bool scan_unsigned(const char*& p, uint32_t* out) {
+    const char* s = p;
+    while (std::isspace(static_cast<unsigned char>(*s))) ++s;
+    bool negative = *s == '-';
+    if (*s == '-' || *s == '+') ++s;
+    if (!std::isdigit(static_cast<unsigned char>(*s))) return false;
+    uint32_t value = 0;
+    for (; std::isdigit(static_cast<unsigned char>(*s)); ++s)
+        value = value * 10u + static_cast<uint32_t>(*s - '0');
+    *out = negative ? 0u - value : value;
+    p = s;
     return true;
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/server.h"
+#include "engine/text.h"
 #include "platform/store.h"
 
 namespace {
@@ -50,23 +51,6 @@ void publish_pxe(const PxeSettings& pxe) {
 std::string default_directory() {
     std::lock_guard lock(g_mutex);
     return g_defaultDir;
-}
-
-// Reads one number the way the C library's "%u" does: leading white space,
-// an optional sign, at least one digit. Values wrap modulo 2^32 (a negative
-// number gives its two's complement), so no input is undefined.
-bool scan_unsigned(const char*& p, uint32_t* out) {
-    const char* s = p;
-    while (std::isspace(static_cast<unsigned char>(*s))) ++s;
-    bool negative = *s == '-';
-    if (*s == '-' || *s == '+') ++s;
-    if (!std::isdigit(static_cast<unsigned char>(*s))) return false;
-    uint32_t value = 0;
-    for (; std::isdigit(static_cast<unsigned char>(*s)); ++s)
-        value = value * 10u + static_cast<uint32_t>(*s - '0');
-    *out = negative ? 0u - value : value;
-    p = s;
-    return true;
 }
 
 // "%d" over the same rules: the low 32 bits of the number, as a signed value.
@@ -333,4 +317,10 @@ void reset_settings_for_testing() {
     g_settings = initial_settings();
     g_defaultDir[0] = '\0';
     g_logLevel.store(0, std::memory_order_relaxed);
+}
+
+void set_settings_for_testing(const Settings& settings) {
+    std::lock_guard lock(g_mutex);
+    g_settings = settings;
+    g_logLevel.store(settings.server.Log, std::memory_order_relaxed);
 }

@@ -57,11 +57,13 @@ TEST_P(ServerTest, RefusedRequestGetsAnErrorPacketAndALogLine) {
     Packet reply;
     ASSERT_TRUE(client.receive(&reply, 10000));
     EXPECT_EQ(reply.opcode, 5);
-    EXPECT_EQ(reply.number, 4);
-    EXPECT_EQ(reply.body, "Illegal TFTP operation");
+    EXPECT_EQ(reply.number, 1);
+    EXPECT_EQ(reply.body, "File not found");
     EXPECT_TRUE(server().wait_for(" Request from 127.0.0.1\n"));
-    EXPECT_TRUE(
-        server().wait_for("  Error   127.0.0.1       Get        4 Illegal TFTP operation \n"));
+    std::string path = server().program_path(server().root(), true) + "boot.img";
+    EXPECT_TRUE(server().wait_for(" TFTP Get Name " + path + " Mode octet Size 0\n"));
+    EXPECT_TRUE(server().wait_for("  Error   127.0.0.1       Get        1 File not found " + path +
+                                  "\n"));
 }
 
 TEST_P(ServerTest, DatagramOfMoreThan1535BytesIsDroppedAndOneOf1535IsParsed) {
