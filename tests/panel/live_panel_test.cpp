@@ -76,7 +76,8 @@ TEST_F(LivePanelTest, SecondStartBringsTheFirstWindowForward) {
     ShowWindow(main_window(), SW_MINIMIZE);
     ASSERT_TRUE(IsIconic(main_window()));
     std::string command = "\"" + build_tree_program("Dornmac.exe") + "\"";
-    STARTUPINFOA startup{sizeof startup};
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
     PROCESS_INFORMATION second{};
     ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                nullptr, &startup, &second));

@@ -87,7 +87,8 @@ bool SevrockProcess::start() {
     use_environment("PRAVLEN_STORE", store_);
     use_environment("PRAVLEN_PIPE", pipe_);
     std::string command = "\"" + build_tree_program("Sevrock.exe") + "\" -debug";
-    STARTUPINFOA startup{sizeof startup};
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                         folder_.c_str(), &startup, &process_)) {
         return false;
