@@ -8,6 +8,7 @@
 #include "panel/translation.h"
 #include "pipeclient/pipe_client.h"
 #include "resources/resource.h"
+#include "tests/integration/tftp_client.h"
 #include "tests/panel/panel_harness.h"
 #include "tests/panel/sevrock_process.h"
 
@@ -66,6 +67,69 @@ TEST_F(LivePanelTest, GermanTexts) {
     panel.command(IDM_STOP);
     panel.poll();
     EXPECT_EQ(bar_text(bottom_status_bar()), "Server angehalten");
+}
+
+// A client that receives blocks and acknowledges them only when told, so that
+// its transfer stays open as long as a test needs.
+class SlowDownload {
+  public:
+    SlowDownload(uint16_t port, const std::string& file) {
+        client_.request(kOpReadRequest, file, "octet", {{"tsize", "0"}}, port);
+    }
+    // Acknowledges what came last (the option acknowledgement or a block)
+    // and receives the next block; false when none came.
+    bool next() {
+        if (started_) acknowledge();
+        started_ = true;
+        return client_.receive(&last_, 5000) && (last_.opcode == kOpData || last_.opcode == kOpOack);
+    }
+    // Acknowledges the last block, which ends the transfer.
+    void finish() { acknowledge(); }
+    const Packet& last() const { return last_; }
+
+  private:
+    void acknowledge() { client_.ack(last_.opcode == kOpOack ? 0 : last_.number, last_.from); }
+
+    TftpClient client_;
+    Packet last_;
+    bool started_ = false;
+};
+
+// A download held open after its fourth block shows its progress as the
+// server counts it, then the check mark once it has completed.
+TEST_F(LivePanelTest, TransferRowShowsProgressThenTheCheckMark) {
+    server_.add_file("image.bin", 5000);  // ten blocks, the last one short
+    PanelSession panel;
+    ASSERT_TRUE(panel.started());
+    SlowDownload download(server_.port(), "image.bin");
+    ASSERT_TRUE(download.next());
+    ASSERT_EQ(download.last().opcode, kOpOack);
+    for (int block = 1; block <= 4; ++block) {
+        ASSERT_TRUE(download.next());
+        ASSERT_EQ(download.last().number, block);
+    }
+    panel.poll();
+    HWND list = status_list();
+    ASSERT_EQ(list_rows(list), 1);
+    EXPECT_EQ(list_cell(list, 0, 1), "127.0.0.1");
+    EXPECT_EQ(list_cell(list, 0, 2), "Get/octet");
+    EXPECT_EQ(list_cell(list, 0, 3), "image.bin");
+    // Block 4 is on its way: 3 or 4 blocks of 512 count as done.
+    std::string progress = list_cell(list, 0, 0);
+    EXPECT_TRUE(progress == "30 %" || progress == "40 %") << progress;
+    EXPECT_TRUE(list_icon(list, 0) == 4 || list_icon(list, 0) == 6) << list_icon(list, 0);
+    EXPECT_EQ(bar_text(top_status_bar()), " Active Clients: 1");
+
+    while (download.last().body.size() == 512) ASSERT_TRUE(download.next());
+    download.finish();
+    // The worker marks the record complete, then counts itself out.
+    EXPECT_TRUE(pump_until(
+        [&] {
+            panel.poll();
+            return list_icon(list, 0) == 15 && bar_text(top_status_bar()) == " Active Clients: 0";
+        },
+        5000));
+    EXPECT_EQ(list_cell(list, 0, 0), "100 %");
 }
 
 // A second Dornmac.exe finds this process's main window, brings it back from
