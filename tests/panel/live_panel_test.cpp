@@ -81,7 +81,8 @@ class SlowDownload {
     bool next() {
         if (started_) acknowledge();
         started_ = true;
-        return client_.receive(&last_, 5000) && (last_.opcode == kOpData || last_.opcode == kOpOack);
+        return client_.receive(&last_, 5000) &&
+               (last_.opcode == kOpData || last_.opcode == kOpOack);
     }
     // Acknowledges the last block, which ends the transfer.
     void finish() { acknowledge(); }
