@@ -54,12 +54,18 @@ bool make_address(const std::string& name, sockaddr_un* address, socklen_t* leng
     return true;
 }
 
-// A socket file left behind by an earlier server is replaced; any other
-// file at the path is not touched (the bind then fails).
-void remove_stale_socket(const std::string& name) {
+// A socket file left behind by an earlier server is replaced. One that a
+// running server still answers on is not (that server keeps its pipe and
+// the bind fails), nor is any other kind of file at the path.
+void remove_stale_socket(const std::string& name, const sockaddr_un& address, socklen_t length) {
     struct stat st;
-    if (name[0] != '@' && ::lstat(name.c_str(), &st) == 0 && S_ISSOCK(st.st_mode))
+    if (name[0] == '@' || ::lstat(name.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) return;
+    Fd probe(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    if (probe.valid() &&
+        ::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0 &&
+        errno == ECONNREFUSED) {
         ::unlink(name.c_str());
+    }
 }
 
 // Waits until `fd` is ready for `events` or `stop` is signalled; true when
@@ -147,7 +153,7 @@ struct PipeAcceptor::Impl {
         sockaddr_un address;
         socklen_t length;
         if (!make_address(name, &address, &length)) return false;
-        remove_stale_socket(name);
+        remove_stale_socket(name, address, length);
         listening.reset(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
         if (!listening.valid() ||
             ::bind(listening.get(), reinterpret_cast<sockaddr*>(&address), length) != 0) {

@@ -109,4 +109,17 @@ TEST(PipeTransport, PathNamedSocketIsRemovedWithItsAcceptor) {
     EXPECT_FALSE(std::filesystem::exists(name));
 }
 
+// A second server on the path of a running one fails and leaves the first
+// one its socket.
+TEST(PipeTransport, PathOfARunningServerIsNotTakenOver) {
+    if (platform::path_separator() != '/') GTEST_SKIP() << "pipe names are not paths here";
+    TempDir dir;
+    std::string name = (dir.path() / "pipe").string();
+    platform::PipeAcceptor first(name);
+    { platform::PipeAcceptor second(name); }
+    EXPECT_TRUE(std::filesystem::exists(name));
+    Connection c;
+    ASSERT_NO_FATAL_FAILURE(connect(first, name, &c));
+}
+
 }  // namespace
