@@ -1,0 +1,218 @@
+#!/bin/bash
+# Benchmark: Sevrock (release build, log level 1) against tftpd-hpa and atftpd
+# on loopback, one server after another on a free port with the same files,
+# and one comparison table.
+#
+#   bench/run.sh [--servers sevrock,tftpd-hpa,atftpd] [--only SCENARIO,...]
+#                [--repeat N] [--big-mib N] [--mid-mib N] [--small-bytes N]
+#                [--upload-mib N] [--lossy-kib N] [--small-seconds S]
+#                [--small-count N] [--concurrent-blksize N]
+#
+# The peers are private copies unpacked from their Debian packages under
+# build/bench-cache (they conflict as packages, so neither is installed).
+# As root the measuring part runs in a network namespace of its own in which
+# only loopback exists: group traffic of the multicast run cannot leave the
+# machine, and other engineers' servers on loopback are out of the way.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+work=$repo/build/bench
+cache=$repo/build/bench-cache
+load=$repo/build/release/bench/tftp_load
+sevrock=$repo/build/release/Sevrock
+servers=sevrock,tftpd-hpa,atftpd
+passthrough=()
+
+parse_flags() {
+    while (($#)); do
+        case $1 in
+        --servers) servers=$2; shift 2 ;;
+        --help | -h) sed -n '2,16p' "$0"; exit 0 ;;
+        --*) passthrough+=("$1" "$2"); shift 2 ;;
+        *) echo "unknown argument: $1" >&2; exit 2 ;;
+        esac
+    done
+}
+
+build() {
+    (cd "$repo" && cmake --preset release >/dev/null && cmake --build --preset release >/dev/null)
+}
+
+# apt-get download needs the package lists; fetch them once if it fails.
+fetch_peers() {
+    mkdir -p "$cache/debs"
+    local pkg
+    for pkg in tftpd-hpa atftpd libwrap0; do
+        compgen -G "$cache/debs/${pkg}_*.deb" >/dev/null && continue
+        (cd "$cache/debs" && { apt-get download "$pkg" >/dev/null 2>&1 ||
+            { apt-get update -qq >/dev/null 2>&1 && apt-get download "$pkg" >/dev/null 2>&1; }; }) ||
+            echo "warning: could not fetch $pkg" >&2
+    done
+    local deb
+    for deb in "$cache"/debs/*.deb; do
+        [ -e "$deb" ] && dpkg-deb -x "$deb" "$cache/root"
+    done
+    return 0
+}
+
+# --- the measuring part -----------------------------------------------------
+
+peer_env() {
+    env LD_LIBRARY_PATH="$cache/root/lib/x86_64-linux-gnu:$cache/root/usr/lib/x86_64-linux-gnu" "$@"
+}
+
+server_pid=
+note=
+
+wait_ready() {
+    local port=$1
+    if ! "$load" probe "$port" 15; then
+        echo "server on port $port did not answer" >&2
+        return 1
+    fi
+}
+
+# Stops the server this script started, by its process id.
+stop_server() {
+    [ -n "$server_pid" ] || return 0
+    kill -TERM "$server_pid" 2>/dev/null || true
+    local i
+    for i in $(seq 50); do
+        kill -0 "$server_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -KILL "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+    server_pid=
+}
+trap stop_server EXIT
+
+write_store() {
+    local store=$1 port=$2 window=$3
+    mkdir -p "$work/sevrock/log"
+    printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Velquin\\Pravlen]\r\n' >"$store"
+    local pair
+    for pair in "Port=$port" "RootDirectory=$work/root/" "LogDir=$work/sevrock/log/" "Log=1" \
+        "Clients=250" "MMF=3" "WindowSize=$window" "MulticastIp=239.255.77.1"; do
+        printf '"%s"="%s"\r\n' "${pair%%=*}" "${pair#*=}" >>"$store"
+    done
+}
+
+# Sevrock runs as a foreground daemon at the stored log level. A build whose
+# entry only knows "-debug" runs that way instead (level 2, to a file).
+start_sevrock() {
+    local port=$1 window=$2 store=$work/sevrock/Pravlen.reg
+    write_store "$store" "$port" "$window"
+    export PRAVLEN_STORE=$store PRAVLEN_PIPE=@velquin-bench-$$
+    "$sevrock" >"$work/sevrock/console.txt" 2>&1 &
+    server_pid=$!
+    sleep 0.3
+    if ! kill -0 "$server_pid" 2>/dev/null; then
+        wait "$server_pid" 2>/dev/null || true
+        note="Sevrock ran with -debug (log level 2, console to a file): this build has no daemon mode"
+        "$sevrock" -debug >"$work/sevrock/console.txt" 2>&1 &
+        server_pid=$!
+    fi
+    wait_ready "$port"
+}
+
+start_tftpd_hpa() {
+    local port=$1
+    peer_env "$cache/root/usr/sbin/in.tftpd" -L -u root -c -p -s -a "127.0.0.1:$port" "$work/root" \
+        >"$work/tftpd-hpa.txt" 2>&1 &
+    server_pid=$!
+    wait_ready "$port"
+}
+
+start_atftpd() {
+    local port=$1
+    peer_env "$cache/root/usr/sbin/atftpd" --daemon --no-fork --port "$port" \
+        --bind-address 127.0.0.1 --user root.root --logfile /dev/null --maxthread 250 \
+        --mcast-addr 239.255.77.0-255 --mcast-port 1758-1858 "$work/root" \
+        >"$work/atftpd.txt" 2>&1 &
+    server_pid=$!
+    wait_ready "$port"
+}
+
+# One server: start, run the scenarios, stop.
+measure() {
+    local name=$1 starter=$2 extra=("${@:3}")
+    local port
+    port=$("$load" free-port)
+    echo "== $name on port $port" >&2
+    if ! "$starter" "$port" "${extra[@]:0:1}"; then
+        stop_server
+        return 0
+    fi
+    local pidflag=()
+    [ "$starter" = start_sevrock ] && pidflag=(--pid "$server_pid")
+    "$load" suite "$port" --root "$work/root" "${pidflag[@]}" --out "$work/results/$name.tsv" \
+        "${passthrough[@]}" "${extra[@]:1}" || true
+    stop_server
+}
+
+has() { [[ ",$servers," == *",$1,"* ]]; }
+
+only_has() {
+    local only=
+    local i
+    for ((i = 0; i < ${#passthrough[@]}; i += 2)); do
+        [ "${passthrough[i]}" = --only ] && only=${passthrough[i + 1]}
+    done
+    [ -z "$only" ] || [[ ",$only," == *",$1,"* ]]
+}
+
+machine_line() {
+    local cpu
+    cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
+    echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores ($cpu), $(uname -sr)," \
+        "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+}
+
+run_measurements() {
+    if [ -n "${BENCH_NETNS:-}" ]; then
+        ip link set lo up
+        ip link set lo multicast on
+        ip route add 224.0.0.0/4 dev lo
+        # glibc's AI_ADDRCONFIG counts no IPv4 address but 127.0.0.1 as
+        # configured, and tftpd-hpa resolves its -a address with it.
+        ip addr add 127.0.0.2/8 dev lo
+    fi
+    rm -rf "$work/results" && mkdir -p "$work/results" "$work/root"
+    "$load" files "$work/root" "${passthrough[@]}"
+    local started=$SECONDS
+    local machine
+    machine=$(machine_line)
+    echo "== client ceiling (in-process responder)" >&2
+    "$load" ceiling --out "$work/results/ceiling.tsv" "${passthrough[@]}"
+    if has sevrock; then
+        measure Sevrock start_sevrock 0
+        only_has dl-1468-window && measure Sevrock start_sevrock 1 --only dl-1468-window
+    fi
+    has tftpd-hpa && measure tftpd-hpa start_tftpd_hpa
+    has atftpd && measure atftpd start_atftpd
+    local args=(--ours "Sevrock=$work/results/Sevrock.tsv" --ceiling "ceiling=$work/results/ceiling.tsv")
+    local peer
+    for peer in tftpd-hpa atftpd; do
+        [ -f "$work/results/$peer.tsv" ] && args+=(--peer "$peer=$work/results/$peer.tsv")
+    done
+    {
+        echo "Machine: $machine"
+        echo "Sizes: ${passthrough[*]:-defaults}; run time $((SECONDS - started)) s"
+        [ -z "$note" ] || echo "Note: $note"
+        "$load" report "${args[@]}"
+    } | tee "$work/results/table.txt"
+}
+
+parse_flags "$@"
+if [ -z "${BENCH_STAGE:-}" ]; then
+    build
+    has tftpd-hpa || has atftpd && fetch_peers
+    export BENCH_STAGE=measure
+    if [ "$(id -u)" = 0 ] && command -v unshare >/dev/null && command -v ip >/dev/null &&
+        unshare -n true 2>/dev/null; then
+        exec env BENCH_NETNS=1 unshare -n -- "$0" "$@"
+    fi
+    echo "note: no network namespace (needs root, unshare and ip): multicast is skipped" >&2
+fi
+run_measurements
