@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "bench/stats.h"
 #include "bench/wire.h"
 
 namespace bench {
@@ -230,11 +231,6 @@ void Member::abort() {
     if (connected_) send(control_.fd, packet, 15, 0);
 }
 
-double p99(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[(values.size() * 99 + 99) / 100 - 1];
-}
-
 }  // namespace
 
 bool loopback_only_network() {
@@ -299,7 +295,7 @@ MulticastResult run_multicast_group(Server server,
             result.reason = "wrong bytes";
     }
     result.seconds = end;
-    result.p99Seconds = p99(seconds);
+    result.p99Seconds = percentile(seconds, 99);
     return result;
 }
 

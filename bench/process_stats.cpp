@@ -6,17 +6,13 @@
 #include <filesystem>
 #include <fstream>
 
+#include "bench/stats.h"
+
 namespace bench {
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-std::string fixed(double value, int decimals) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
 
 }  // namespace
 

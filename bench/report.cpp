@@ -125,27 +125,6 @@ std::string judge(const Target& t,
     return "";
 }
 
-std::string target_text(const std::string& scenario,
-                        const std::string& figure,
-                        const Column& ours,
-                        const std::vector<Column>& peers,
-                        const Column* ceiling) {
-    for (const Target& t : kTargets)
-        if (scenario == t.scenario && figure == t.figure) return judge(t, ours, peers, ceiling);
-    return "";
-}
-
-std::string ratio_text(const std::string& scenario,
-                       const std::string& figure,
-                       const Column& ours,
-                       const std::vector<Column>& peers) {
-    double v = 0, best = 0;
-    if (better_of(figure) == Better::kNone) return "";
-    if (!number_of(find(ours.metrics, scenario, figure), &v)) return "";
-    if (!best_peer(peers, scenario, figure, &best)) return "";
-    return format("%.2fx", v / best);
-}
-
 using Row = std::vector<std::string>;
 
 std::string format_row(const Row& row, const std::vector<std::size_t>& width) {
@@ -174,6 +153,27 @@ void print_rows(const std::vector<Row>& rows) {
 }
 
 }  // namespace
+
+std::string target_text(const std::string& scenario,
+                        const std::string& figure,
+                        const Column& ours,
+                        const std::vector<Column>& peers,
+                        const Column* ceiling) {
+    for (const Target& t : kTargets)
+        if (scenario == t.scenario && figure == t.figure) return judge(t, ours, peers, ceiling);
+    return "";
+}
+
+std::string ratio_text(const std::string& scenario,
+                       const std::string& figure,
+                       const Column& ours,
+                       const std::vector<Column>& peers) {
+    double v = 0, best = 0;
+    if (better_of(figure) == Better::kNone) return "";
+    if (!number_of(find(ours.metrics, scenario, figure), &v)) return "";
+    if (!best_peer(peers, scenario, figure, &best)) return "";
+    return format("%.2fx", v / best);
+}
 
 bool write_metrics(const Metrics& metrics, const std::string& path) {
     std::ofstream out(path, std::ios::app);

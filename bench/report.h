@@ -17,6 +17,21 @@ struct Column {
     Metrics metrics;
 };
 
+// Our figure against the best peer's ("1.25x"), for rates and times; ""
+// when there is nothing to compare.
+std::string ratio_text(const std::string& scenario,
+                       const std::string& figure,
+                       const Column& ours,
+                       const std::vector<Column>& peers);
+
+// The target of a figure and whether ours meets it (">=1.2x best peer: met");
+// "" when the figure has no target or a value is missing.
+std::string target_text(const std::string& scenario,
+                        const std::string& figure,
+                        const Column& ours,
+                        const std::vector<Column>& peers,
+                        const Column* ceiling);
+
 // Our server first, then the peers; the ceiling (client against the
 // in-process responder) is shown beside them and bounds the lock-step
 // targets. Prints the table with ratios to the best peer and the targets.

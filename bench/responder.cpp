@@ -15,8 +15,6 @@
 namespace bench {
 namespace {
 
-constexpr int64_t kResendNs = 1'000'000'000;
-
 int64_t now_ns() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -133,8 +131,8 @@ std::unique_ptr<Session> open_session(
 
 }  // namespace
 
-Responder::Responder(const std::map<std::string, const std::vector<uint8_t>*>& files)
-    : files_(files) {
+Responder::Responder(const std::map<std::string, const std::vector<uint8_t>*>& files, int resendMs)
+    : files_(files), resendNs_(resendMs * 1'000'000LL) {
     listen_ = loopback_socket(&port_);
     epoll_ = epoll_create1(EPOLL_CLOEXEC);
     if (listen_ < 0 || epoll_ < 0) {
@@ -189,11 +187,11 @@ void Responder::serve(Session* session) {
 
 void Responder::resend_late(int64_t now) {
     for (auto it = sessions_.begin(); it != sessions_.end();) {
-        if (now - it->second->sentNs > 20 * kResendNs) {
+        if (now - it->second->sentNs > 20 * resendNs_) {
             it = sessions_.erase(it);
             continue;
         }
-        if (now - it->second->sentNs > kResendNs) it->second->send_current();
+        if (now - it->second->sentNs > resendNs_) it->second->send_current();
         ++it;
     }
 }

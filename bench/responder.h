@@ -19,7 +19,9 @@ struct Session;
 class Responder {
   public:
     // Serves `files` by name; write requests are acknowledged and dropped.
-    explicit Responder(const std::map<std::string, const std::vector<uint8_t>*>& files);
+    // The packet in flight is sent again after `resendMs` of silence.
+    explicit Responder(const std::map<std::string, const std::vector<uint8_t>*>& files,
+                       int resendMs = 1000);
     ~Responder();
     Responder(const Responder&) = delete;
     Responder& operator=(const Responder&) = delete;
@@ -33,6 +35,7 @@ class Responder {
     void resend_late(int64_t now);
 
     std::map<std::string, const std::vector<uint8_t>*> files_;
+    int64_t resendNs_;
     int listen_ = -1;
     int epoll_ = -1;
     uint16_t port_ = 0;

@@ -3,7 +3,8 @@
 # on loopback, one server after another on a free port with the same files,
 # and one comparison table.
 #
-#   bench/run.sh [--servers sevrock,tftpd-hpa,atftpd] [--only SCENARIO,...]
+#   bench/run.sh [--servers sevrock,tftpd-hpa,atftpd] [--sevrock PROGRAM]
+#                [--only SCENARIO,...]
 #                [--repeat N] [--big-mib N] [--mid-mib N] [--small-bytes N]
 #                [--upload-mib N] [--lossy-kib N] [--small-seconds S]
 #                [--small-count N] [--concurrent-blksize N]
@@ -27,7 +28,8 @@ parse_flags() {
     while (($#)); do
         case $1 in
         --servers) servers=$2; shift 2 ;;
-        --help | -h) sed -n '2,16p' "$0"; exit 0 ;;
+        --sevrock) sevrock=$(realpath "$2"); shift 2 ;;
+        --help | -h) sed -n '2,17p' "$0"; exit 0 ;;
         --*) passthrough+=("$1" "$2"); shift 2 ;;
         *) echo "unknown argument: $1" >&2; exit 2 ;;
         esac

@@ -14,6 +14,7 @@
 
 #include "bench/multicast.h"
 #include "bench/process_stats.h"
+#include "bench/stats.h"
 
 namespace bench {
 namespace {
@@ -32,19 +33,7 @@ std::vector<uint8_t> generate(const std::string& name, std::size_t size) {
     return bytes;
 }
 
-std::string number(double value, int decimals = 1) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
-// Nearest-rank percentile; 0 for no values.
-double percentile(std::vector<double> values, double p) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    std::size_t rank = static_cast<std::size_t>(std::ceil(p / 100.0 * values.size()));
-    return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
-}
+std::string number(double value, int decimals = 1) { return fixed(value, decimals); }
 
 double mb(double bytes) { return bytes / 1e6; }
 
