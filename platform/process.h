@@ -11,6 +11,10 @@ namespace platform {
 // path is unknown.
 std::size_t program_directory(char* buffer, std::size_t size);
 
+// The full path of the running program in `buffer`. Returns its length, or 0
+// when the path is unknown or does not fit (a cut path names another file).
+std::size_t program_path(char* buffer, std::size_t size);
+
 // The platform's path separator as the file system wants it.
 char path_separator();
 

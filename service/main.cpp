@@ -1,29 +1,5 @@
-// Program entry of the server, for now: "Sevrock -debug" runs the server in
-// the console until Ctrl+C (SIGINT or SIGTERM). The service wrapper with
-// -install and -remove replaces this entry.
-#include <cstdio>
+// The server program's entry: the service wrapper decides between installing,
+// removing, the console and the service.
+#include "service/service_wrapper.h"
 
-#include "engine/server.h"
-#include "engine/text.h"
-#include "platform/console.h"
-
-namespace {
-
-void on_stop_request() {
-    std::printf("Stopping TFTP Server.\n");
-    std::fflush(stdout);
-    stop_server();
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc < 2 || !iequals(argv[1], "-debug")) {
-        std::printf("Sevrock -debug       to run the service as a console application\n");
-        return 0;
-    }
-    platform::install_stop_handler(on_stop_request);
-    std::printf("Debugging TFTP Server.\n");
-    std::fflush(stdout);
-    return run_server(argc, argv);
-}
+int main(int argc, char** argv) { return service_dispatch(argc, argv); }

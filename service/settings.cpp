@@ -318,3 +318,9 @@ void reset_settings_for_testing() {
     g_defaultDir[0] = '\0';
     g_logLevel.store(0, std::memory_order_relaxed);
 }
+
+void set_settings_for_testing(const Settings& settings) {
+    std::lock_guard lock(g_mutex);
+    g_settings = settings;
+    g_logLevel.store(settings.server.Log, std::memory_order_relaxed);
+}

@@ -79,3 +79,6 @@ void replace_pxe_settings(const PxeSettings& incoming);
 
 // Returns every record to its process-start state (tests only).
 void reset_settings_for_testing();
+
+// Sets all records at once without the store (tests and fuzzers only).
+void set_settings_for_testing(const Settings& settings);

@@ -3,10 +3,11 @@
 #include <csignal>
 #include <pthread.h>
 #include <thread>
+#include <unistd.h>
 
 namespace platform {
 
-void install_stop_handler(void (*handler)()) {
+void install_console_handler(bool (*handler)(int event)) {
     // Signals are taken synchronously by one thread, so the handler may lock,
     // log and print like any other code.
     sigset_t set;
@@ -17,7 +18,9 @@ void install_stop_handler(void (*handler)()) {
     std::thread([set, handler] {
         for (;;) {
             int signal = 0;
-            if (sigwait(&set, &signal) == 0) handler();
+            if (sigwait(&set, &signal) != 0) continue;
+            int event = signal == SIGINT ? kConsoleCtrlC : kConsoleCtrlBreak;
+            if (!handler(event)) _exit(128 + signal);  // as the signal's default action would
         }
     }).detach();
 }

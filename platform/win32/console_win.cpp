@@ -5,17 +5,15 @@
 namespace platform {
 namespace {
 
-void (*g_handler)() = nullptr;
+bool (*g_handler)(int event) = nullptr;
 
 BOOL WINAPI on_console_event(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-    g_handler();
-    return TRUE;
+    return g_handler(static_cast<int>(event)) ? TRUE : FALSE;
 }
 
 }  // namespace
 
-void install_stop_handler(void (*handler)()) {
+void install_console_handler(bool (*handler)(int event)) {
     // Windows already calls console handlers on a thread of their own.
     g_handler = handler;
     SetConsoleCtrlHandler(on_console_event, TRUE);

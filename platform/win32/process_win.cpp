@@ -23,6 +23,17 @@ std::size_t program_directory(char* buffer, std::size_t size) {
     return static_cast<std::size_t>(slash + 1 - buffer);
 }
 
+std::size_t program_path(char* buffer, std::size_t size) {
+    if (size == 0) return 0;
+    DWORD n = GetModuleFileNameA(nullptr, buffer, static_cast<DWORD>(size));
+    if (n == 0 || n >= size) {
+        if (n >= size) SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        buffer[0] = '\0';
+        return 0;
+    }
+    return n;
+}
+
 char path_separator() { return '\\'; }
 
 }  // namespace platform
