@@ -111,24 +111,6 @@ int apply_option(TransferSession* s, int options, const char* name, const char* 
     return kAccepted;
 }
 
-// A read request served from a shared view: shares a running transfer's
-// view or opens one; false leaves the file to a stream.
-bool use_file_view(TransferSession* s, uint32_t maxBytes) {
-    if (share_file_view(s)) return true;
-    uint32_t size = 0;
-    uint64_t mapping = open_file_view(s->fileName, &size);
-    if (!mapping) return false;
-    const uint8_t* base = size <= maxBytes ? map_file_view(mapping) : nullptr;
-    if (!base) {
-        close_file_view(mapping, nullptr);
-        return false;
-    }
-    s->mappingHandle = mapping;
-    s->viewBase = base;
-    s->transferSize = size;
-    return true;
-}
-
 // A read request served from its own stream.
 int open_stream(TransferSession* s) {
     s->file = platform::open_for_reading(s->fileName);
@@ -153,9 +135,8 @@ int accept_read(TransferSession* s, const Settings& settings) {
     }
     bool multicast = (s->optionFlags & kOptionMulticast) != 0;
     int viewBit = multicast ? 1 : 2;
-    s->useFileView =
-        !s->textMode && (settings.server.MMF & viewBit) && use_file_view(s, settings.server.MMFmax);
-    if (!s->useFileView) return open_stream(s);
+    bool view = !s->textMode && (settings.server.MMF & viewBit);
+    if (!view || !attach_file_view(s, settings.server.MMFmax)) return open_stream(s);
     return kAccepted;
 }
 

@@ -11,6 +11,7 @@
 #include "engine/packets.h"
 #include "engine/request.h"
 #include "engine/text.h"
+#include "engine/transfer.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "platform/store.h"
@@ -130,6 +131,79 @@ void refuse_request(TransferSession* session,
                namesFile ? session->fileName : "");
 }
 
+// Frees a record that never got a worker, with whatever it holds. A refused
+// request holds nothing, unless the parser took a view before refusing.
+void discard_session(TransferSession* session) {
+    release_file(session);
+    clear_pending_sharer();
+    session->dataSocket = platform::close_udp_socket(session->dataSocket);
+    std::free(session->packet);
+    std::free(session);
+}
+
+// An accepted request that cannot start: the client hears why, from the
+// listening socket, and the log says what failed.
+void abandon_transfer(TransferSession* session,
+                      int messageIndex,
+                      const char* what,
+                      platform::Socket socket,
+                      platform::Endpoint from) {
+    send_error_packet(0, messageIndex, socket, from);
+    char address[kIpv4TextSize];
+    log_result(kLogResults, "%s  Error   %-15s %-10s %s\n", kStamp,
+               format_ipv4(session->clientAddress, address), request_name(session->opcode), what);
+    discard_session(session);
+}
+
+// The data port: one of DataPort .. DataPort + Clients - 1 when DataPort is
+// set (a value that is no port number counts as unset), else any free port.
+platform::Socket open_data_socket(const ServerSettings& s) {
+    if (s.DataPort <= 0 || s.DataPort > 65535) return platform::open_udp_socket(s.Address, 0);
+    int last = std::clamp(s.DataPort + std::max(s.Clients, 1) - 1, s.DataPort, 65535);
+    return platform::open_udp_socket_in_range(s.Address, static_cast<uint16_t>(s.DataPort),
+                                              static_cast<uint16_t>(last), nullptr);
+}
+
+// A value for `worker` that is neither 0 (not started) nor -1 (ended).
+int32_t next_worker_id() {
+    static uint32_t id = 0;
+    do ++id;
+    while (id == 0 || id == ~0u);
+    return static_cast<int32_t>(id);
+}
+
+// The worker is counted before its thread starts, so that a burst of
+// requests never admits more than Clients transfers.
+bool start_worker(TransferSession* session) {
+    session->status = -1;
+    session->lastReadBlock = ~0u;
+    session->worker = next_worker_id();
+    count_worker_started();
+    if (start_transfer_worker(session)) return true;
+    count_worker_ended();
+    session->worker = 0;
+    return false;
+}
+
+void start_transfer(const Settings& s,
+                    TransferSession* session,
+                    platform::Socket socket,
+                    platform::Endpoint from) {
+    session->dataSocket = open_data_socket(s.server);
+    if (session->dataSocket == kNoSocket)
+        return abandon_transfer(session, kMsgDataPortFailed, "bind on data port failed", socket,
+                                from);
+    session->packet = static_cast<uint8_t*>(std::malloc(packet_buffer_size(session->blockSize)));
+    if (!session->packet)
+        return abandon_transfer(session, kMsgResourceProblem, "data buffer allocation failed",
+                                socket, from);
+    if (!start_worker(session))
+        return abandon_transfer(session, kMsgResourceProblem, "data thread failed", socket, from);
+    append_transfer(session);
+    clear_pending_sharer();
+    sweep_transfers();
+}
+
 // Whether a new request may start a transfer: not a retransmission of one
 // under way, and below the client limit.
 bool admit(const Settings& s, platform::Endpoint from, const char* address) {
@@ -162,14 +236,11 @@ void handle_request(int index,
     session->clientPort = from.port;
     int result = parse_request(index, datagram, length, session);
     if (result < 0) {
-        // Interim until transfers run: an accepted request gets no worker
-        // yet; it is answered with "Resource problem on server".
-        release_file(session);
-        session->status = kMsgResourceProblem;
-        result = 0;
+        start_transfer(s, session, socket, from);
+        return;
     }
     refuse_request(session, result, socket, from);
-    std::free(session);
+    discard_session(session);
 }
 
 // Receives one datagram from a readable listening socket and hands it on.
@@ -224,8 +295,10 @@ void apply_arguments(int argc, char** argv) {
     }
 }
 
-// Workers end on their own when they see the stop flag; give them a moment,
-// so that the socket layer is not shut down under a running transfer.
+// Workers end on their own when they see the stop flag, which they look at
+// at least twice a second; give them a moment, so that their result lines
+// reach the log before it is closed and the socket layer is not shut down
+// under a running transfer.
 void wait_for_workers() {
     for (int i = 0; i < 50 && running_workers() > 0; ++i) platform::sleep_ms(100);
 }
@@ -292,9 +365,9 @@ int run_server(int argc, char** argv) {
     receive_loop(listeners);
     stop_server();
     listeners.close_all();
+    wait_for_workers();
     close_transfer_log();
     g_ended.store(true, std::memory_order_release);
-    wait_for_workers();
     close_wake_socket();
     platform::stop_network();
     return 0;

@@ -27,6 +27,9 @@ std::FILE* open_for_reading(std::string_view enginePath);
 // The size of an open file, or nothing when it cannot be told.
 std::optional<uint64_t> file_size(std::FILE* file);
 
+// Moves a stream to a byte offset that may lie past 2 GB; false on failure.
+[[nodiscard]] bool seek_file(std::FILE* file, uint64_t offset);
+
 enum class UploadOpen { kOpened, kNotRegular, kOutsideBase, kFailed };
 
 // Creates or truncates a regular file for writing in binary mode. Refuses a

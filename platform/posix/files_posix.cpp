@@ -84,6 +84,10 @@ std::optional<uint64_t> file_size(std::FILE* file) {
     return static_cast<uint64_t>(st.st_size);
 }
 
+bool seek_file(std::FILE* file, uint64_t offset) {
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
 UploadOpen open_for_upload(std::string_view enginePath,
                            std::string_view baseDir,
                            std::FILE** file) {

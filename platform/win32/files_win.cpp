@@ -101,6 +101,11 @@ std::optional<uint64_t> file_size(std::FILE* file) {
     return static_cast<uint64_t>(size.QuadPart);
 }
 
+// Conversely to POSIX's fseeko, fseek takes a 32-bit long here.
+bool seek_file(std::FILE* file, uint64_t offset) {
+    return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+}
+
 UploadOpen open_for_upload(std::string_view enginePath,
                            std::string_view baseDir,
                            std::FILE** file) {

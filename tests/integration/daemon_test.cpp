@@ -44,6 +44,8 @@ TEST_P(DaemonTest, StopSignalEndsTheServerWithItsLogClosedAndComplete) {
     server.set("Log", "2");
     ASSERT_TRUE(server.start({}, false));
     ASSERT_TRUE(answers(server));
+    std::ofstream(server.root() / "served.img", std::ios::binary) << std::string(700, 'x');
+    EXPECT_EQ(TftpClient().download(server.port(), "served.img").data, std::string(700, 'x'));
     GetParam() == SIGTERM ? server.terminate() : server.interrupt();
     EXPECT_EQ(server.wait_exit(6000), 0);
 
@@ -54,6 +56,9 @@ TEST_P(DaemonTest, StopSignalEndsTheServerWithItsLogClosedAndComplete) {
     EXPECT_NE(log.find(" Request from 127.0.0.1\n"), std::string::npos) << log;
     EXPECT_NE(log.find("  Error   127.0.0.1       Get        1 File not found " +
                        server.program_path(server.root() / "boot.img", false)),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find(" Get/octet  " + server.program_path(server.root() / "served.img", false)),
               std::string::npos)
         << log;
     EXPECT_EQ(server.output(), "");  // the log goes to its file, not the console

@@ -51,6 +51,7 @@ class ServerProcess {
     bool running();
 
     uint16_t port() const { return port_; }
+    int pid() const { return pid_; }
     Target target() const { return target_; }
     const std::filesystem::path& root() const { return root_; }
     const std::filesystem::path& folder() const { return folder_; }

@@ -231,12 +231,16 @@ TEST_F(ServiceControlTest, InstallsRunsServesStopsAndRemoves) {
     TftpClient client;
     Packet reply;
     for (int attempt = 0; attempt < 50 && !reply.opcode; ++attempt) {
-        client.request(1, "boot.img", "octet", {}, port_);
+        client.request(1, "absent.img", "octet", {}, port_);
         client.receive(&reply, 200);
     }
     EXPECT_EQ(reply.opcode, 5);
-    EXPECT_EQ(reply.number, 1);
     EXPECT_EQ(reply.body, "File not found");
+    const std::string image(3000, 'x');
+    std::ofstream(root_.path() / "boot.img", std::ios::binary) << image;
+    TftpClient::Result download = TftpClient().download(port_, "boot.img");
+    EXPECT_TRUE(download.ok);
+    EXPECT_EQ(download.data, image);
 
     ProgramRun again = run_sevrock("-install");
     EXPECT_TRUE(std::regex_match(
@@ -255,7 +259,8 @@ TEST_F(ServiceControlTest, InstallsRunsServesStopsAndRemoves) {
     std::string log = log_files_text(logs_.path());
     EXPECT_NE(log.find(" Velquin TFTP Server 1.7.2 ready"), std::string::npos);
     EXPECT_NE(log.find(" Request from 127.0.0.1"), std::string::npos) << log;
-    EXPECT_NE(log.find(" File not found " + root_.dir_text() + "boot.img"), std::string::npos);
+    EXPECT_NE(log.find(" File not found " + root_.dir_text() + "absent.img"), std::string::npos);
+    EXPECT_NE(log.find(" Get/octet  " + root_.dir_text() + "boot.img"), std::string::npos) << log;
 
     ProgramRun removeAgain = run_sevrock("-Remove");
     EXPECT_TRUE(std::regex_match(
