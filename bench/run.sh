@@ -1,7 +1,9 @@
 #!/bin/bash
 # Benchmark: Sevrock (release build, log level 1) against tftpd-hpa and atftpd
-# on loopback, one server after another on a free port with the same files,
-# and one comparison table.
+# on loopback, each on a free port with the same files, and one comparison
+# table. All servers run at once and take turns scenario by scenario, so
+# that load from elsewhere on a shared machine falls on each of them alike;
+# --repeat N takes the median of N turns each.
 #
 #   bench/run.sh [--servers sevrock,tftpd-hpa,atftpd] [--sevrock PROGRAM]
 #                [--only SCENARIO,...]
@@ -9,6 +11,8 @@
 #                [--upload-mib N] [--lossy-kib N] [--small-seconds S]
 #                [--small-count N] [--concurrent-blksize N]
 #
+# Defaults: --repeat 3, 64 MiB single downloads, 2 MiB for the concurrent
+# runs, 1 KiB files for 3 s, a 16 MiB upload; about 4 minutes here.
 # The peers are private copies unpacked from their Debian packages under
 # build/bench-cache (they conflict as packages, so neither is installed).
 # As root the measuring part runs in a network namespace of its own in which
@@ -22,14 +26,14 @@ cache=$repo/build/bench-cache
 load=$repo/build/release/bench/tftp_load
 sevrock=$repo/build/release/Sevrock
 servers=sevrock,tftpd-hpa,atftpd
-passthrough=()
+passthrough=(--repeat 3)  # a later --repeat wins
 
 parse_flags() {
     while (($#)); do
         case $1 in
         --servers) servers=$2; shift 2 ;;
         --sevrock) sevrock=$(realpath "$2"); shift 2 ;;
-        --help | -h) sed -n '2,17p' "$0"; exit 0 ;;
+        --help | -h) sed -n '2,20p' "$0"; exit 0 ;;
         --*) passthrough+=("$1" "$2"); shift 2 ;;
         *) echo "unknown argument: $1" >&2; exit 2 ;;
         esac
@@ -63,7 +67,8 @@ peer_env() {
     env LD_LIBRARY_PATH="$cache/root/lib/x86_64-linux-gnu:$cache/root/usr/lib/x86_64-linux-gnu" "$@"
 }
 
-server_pid=
+# Every server this script started, by name: its process id and port.
+declare -A pids=() ports=()
 note=
 
 wait_ready() {
@@ -74,94 +79,120 @@ wait_ready() {
     fi
 }
 
-# Stops the server this script started, by its process id.
-stop_server() {
-    [ -n "$server_pid" ] || return 0
-    kill -TERM "$server_pid" 2>/dev/null || true
-    local i
+# Stops one server this script started, by its process id.
+stop_pid() {
+    local pid=$1 i
+    kill -TERM "$pid" 2>/dev/null || true
     for i in $(seq 50); do
-        kill -0 "$server_pid" 2>/dev/null || break
+        kill -0 "$pid" 2>/dev/null || break
         sleep 0.1
     done
-    kill -KILL "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-    server_pid=
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
 }
-trap stop_server EXIT
+
+stop_servers() {
+    local name
+    for name in "${!pids[@]}"; do stop_pid "${pids[$name]}"; done
+    pids=()
+}
+trap stop_servers EXIT
+
+# Records a started server, or stops it again when it does not answer.
+started() {
+    local name=$1 pid=$2 port=$3
+    if wait_ready "$port"; then
+        pids[$name]=$pid
+        ports[$name]=$port
+    else
+        stop_pid "$pid"
+    fi
+}
 
 write_store() {
-    local store=$1 port=$2 window=$3
-    mkdir -p "$work/sevrock/log"
+    local store=$1 port=$2 window=$3 dir=$4
+    mkdir -p "$dir/log"
     printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Velquin\\Pravlen]\r\n' >"$store"
     local pair
-    for pair in "Port=$port" "RootDirectory=$work/root/" "LogDir=$work/sevrock/log/" "Log=1" \
+    for pair in "Port=$port" "RootDirectory=$work/root/" "LogDir=$dir/log/" "Log=1" \
         "Clients=250" "MMF=3" "WindowSize=$window" "MulticastIp=239.255.77.1"; do
         printf '"%s"="%s"\r\n' "${pair%%=*}" "${pair#*=}" >>"$store"
     done
 }
 
-# Sevrock runs as a foreground daemon at the stored log level. A build whose
-# entry only knows "-debug" runs that way instead (level 2, to a file).
+# Sevrock runs as a foreground daemon at the stored log level, each instance
+# with a store and a control pipe of its own. A build whose entry only knows
+# "-debug" runs that way instead (level 2, to a file).
 start_sevrock() {
-    local port=$1 window=$2 store=$work/sevrock/Pravlen.reg
-    write_store "$store" "$port" "$window"
-    export PRAVLEN_STORE=$store PRAVLEN_PIPE=@velquin-bench-$$
-    "$sevrock" >"$work/sevrock/console.txt" 2>&1 &
-    server_pid=$!
+    local name=$1 window=$2 port dir=$work/$1
+    port=$("$load" free-port)
+    write_store "$dir/Pravlen.reg" "$port" "$window" "$dir"
+    PRAVLEN_STORE=$dir/Pravlen.reg PRAVLEN_PIPE=@velquin-bench-$$-$window \
+        "$sevrock" >"$dir/console.txt" 2>&1 &
+    local pid=$!
     sleep 0.3
-    if ! kill -0 "$server_pid" 2>/dev/null; then
-        wait "$server_pid" 2>/dev/null || true
+    if ! kill -0 "$pid" 2>/dev/null; then
+        wait "$pid" 2>/dev/null || true
         note="Sevrock ran with -debug (log level 2, console to a file): this build has no daemon mode"
-        "$sevrock" -debug >"$work/sevrock/console.txt" 2>&1 &
-        server_pid=$!
+        PRAVLEN_STORE=$dir/Pravlen.reg PRAVLEN_PIPE=@velquin-bench-$$-$window \
+            "$sevrock" -debug >"$dir/console.txt" 2>&1 &
+        pid=$!
     fi
-    wait_ready "$port"
+    started "$name" "$pid" "$port"
 }
 
 start_tftpd_hpa() {
-    local port=$1
+    local port
+    port=$("$load" free-port)
     peer_env "$cache/root/usr/sbin/in.tftpd" -L -u root -c -p -s -a "127.0.0.1:$port" "$work/root" \
         >"$work/tftpd-hpa.txt" 2>&1 &
-    server_pid=$!
-    wait_ready "$port"
+    started tftpd-hpa $! "$port"
 }
 
 start_atftpd() {
-    local port=$1
+    local port
+    port=$("$load" free-port)
     peer_env "$cache/root/usr/sbin/atftpd" --daemon --no-fork --port "$port" \
         --bind-address 127.0.0.1 --user root.root --logfile /dev/null --maxthread 250 \
         --mcast-addr 239.255.77.0-255 --mcast-port 1758-1858 "$work/root" \
         >"$work/atftpd.txt" 2>&1 &
-    server_pid=$!
-    wait_ready "$port"
-}
-
-# One server: start, run the scenarios, stop.
-measure() {
-    local name=$1 starter=$2 extra=("${@:3}")
-    local port
-    port=$("$load" free-port)
-    echo "== $name on port $port" >&2
-    if ! "$starter" "$port" "${extra[@]:0:1}"; then
-        stop_server
-        return 0
-    fi
-    local pidflag=()
-    [ "$starter" = start_sevrock ] && pidflag=(--pid "$server_pid")
-    "$load" suite "$port" --root "$work/root" "${pidflag[@]}" --out "$work/results/$name.tsv" \
-        "${passthrough[@]}" "${extra[@]:1}" || true
-    stop_server
+    started atftpd $! "$port"
 }
 
 has() { [[ ",$servers," == *",$1,"* ]]; }
 
 only_has() {
-    local only=
-    local i
+    local only= i
     for ((i = 0; i < ${#passthrough[@]}; i += 2)); do
         [ "${passthrough[i]}" = --only ] && only=${passthrough[i + 1]}
     done
     [ -z "$only" ] || [[ ",$only," == *",$1,"* ]]
+}
+
+start_servers() {
+    if has sevrock; then
+        start_sevrock Sevrock 0
+        only_has dl-1468-window && start_sevrock Sevrock-window 1
+    fi
+    has tftpd-hpa && start_tftpd_hpa
+    has atftpd && start_atftpd
+    return 0
+}
+
+# All servers run at once and take turns scenario by scenario (see
+# run_interleaved); the in-process responder takes its turn as "ceiling".
+measure_all() {
+    local args=() name
+    for name in "${!ports[@]}"; do args+=(--server "$name=${ports[$name]}"); done
+    [ -n "${pids[Sevrock]:-}" ] && args+=(--pid "Sevrock=${pids[Sevrock]}")
+    [ -n "${ports[Sevrock-window]:-}" ] && args+=(--only-for Sevrock-window=dl-1468-window)
+    "$load" compare "${args[@]}" --ceiling on --root "$work/root" --out-dir "$work/results" \
+        "${passthrough[@]}" || true
+    # The windowed run is one more row of Sevrock's column.
+    if [ -f "$work/results/Sevrock-window.tsv" ]; then
+        cat "$work/results/Sevrock-window.tsv" >>"$work/results/Sevrock.tsv"
+        rm "$work/results/Sevrock-window.tsv"
+    fi
 }
 
 machine_line() {
@@ -185,14 +216,9 @@ run_measurements() {
     local started=$SECONDS
     local machine
     machine=$(machine_line)
-    echo "== client ceiling (in-process responder)" >&2
-    "$load" ceiling --out "$work/results/ceiling.tsv" "${passthrough[@]}"
-    if has sevrock; then
-        measure Sevrock start_sevrock 0
-        only_has dl-1468-window && measure Sevrock start_sevrock 1 --only dl-1468-window
-    fi
-    has tftpd-hpa && measure tftpd-hpa start_tftpd_hpa
-    has atftpd && measure atftpd start_atftpd
+    start_servers
+    measure_all
+    stop_servers
     local args=(--ours "Sevrock=$work/results/Sevrock.tsv" --ceiling "ceiling=$work/results/ceiling.tsv")
     local peer
     for peer in tftpd-hpa atftpd; do
@@ -200,7 +226,8 @@ run_measurements() {
     done
     {
         echo "Machine: $machine"
-        echo "Sizes: ${passthrough[*]:-defaults}; run time $((SECONDS - started)) s"
+        echo "Sizes: ${passthrough[*]:-defaults}; run time $((SECONDS - started)) s;" \
+            "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
         [ -z "$note" ] || echo "Note: $note"
         "$load" report "${args[@]}"
     } | tee "$work/results/table.txt"

@@ -284,19 +284,39 @@ const std::vector<std::string>& scenario_names() {
     return names;
 }
 
+namespace {
+
+bool chosen(const SuiteOptions& options, const std::string& name) {
+    if (options.only.empty()) return name != "dl-1468-window";
+    return std::count(options.only.begin(), options.only.end(), name) > 0;
+}
+
+}  // namespace
+
 Metrics run_suite(const SuiteOptions& options, const FileSet& files) {
-    Suite suite(options, files);
-    Metrics all;
+    return run_interleaved({options}, files).front();
+}
+
+std::vector<Metrics> run_interleaved(const std::vector<SuiteOptions>& servers,
+                                     const FileSet& files) {
+    std::vector<Metrics> all(servers.size());
+    int repeat = servers.empty() ? 1 : std::max(1, servers.front().sizes.repeat);
     for (const std::string& name : scenario_names()) {
-        bool chosen = options.only.empty()
-                          ? name != "dl-1468-window"
-                          : std::count(options.only.begin(), options.only.end(), name) > 0;
-        if (!chosen) continue;
-        std::fprintf(stderr, "  %s ...\n", name.c_str());
-        std::vector<Metrics> runs;
-        for (int i = 0; i < std::max(1, options.sizes.repeat); ++i) runs.push_back(suite.run(name));
-        Metrics merged = median_of(runs);
-        all.insert(all.end(), merged.begin(), merged.end());
+        std::vector<std::vector<Metrics>> runs(servers.size());
+        for (int i = 0; i < repeat; ++i) {
+            for (std::size_t k = 0; k < servers.size(); ++k) {
+                std::size_t at = (k + static_cast<std::size_t>(i)) % servers.size();
+                if (!chosen(servers[at], name)) continue;
+                std::fprintf(stderr, "  %s #%d %s ...\n", name.c_str(), i + 1,
+                             servers[at].name.c_str());
+                runs[at].push_back(Suite(servers[at], files).run(name));
+            }
+        }
+        for (std::size_t k = 0; k < servers.size(); ++k) {
+            if (runs[k].empty()) continue;
+            Metrics merged = median_of(runs[k]);
+            all[k].insert(all[k].end(), merged.begin(), merged.end());
+        }
     }
     return all;
 }

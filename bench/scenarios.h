@@ -41,6 +41,7 @@ struct FileSet {
 bool write_files(const FileSet& files, const std::string& directory);
 
 struct SuiteOptions {
+    std::string name;  // the server's name in progress lines
     Server server;
     std::string root;               // where the server stores uploads; empty: not checked
     int pid = 0;                    // server process whose memory is sampled, 0: none
@@ -52,5 +53,14 @@ struct SuiteOptions {
 const std::vector<std::string>& scenario_names();
 
 Metrics run_suite(const SuiteOptions& options, const FileSet& files);
+
+// Several servers, all running at once: each scenario runs against each
+// server in turn (the order rotating from one repetition to the next), so
+// that load from elsewhere on the machine falls on all of them alike
+// instead of on whichever server happens to be measured at the time.
+// Returns the medians in the order of `servers`; repeat comes from the
+// first server's sizes.
+std::vector<Metrics> run_interleaved(const std::vector<SuiteOptions>& servers,
+                                     const FileSet& files);
 
 }  // namespace bench

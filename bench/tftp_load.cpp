@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
@@ -24,18 +25,22 @@ namespace {
 using namespace bench;
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage:\n"
-                 "  tftp_load files DIR [sizes]        write the served files into DIR\n"
-                 "  tftp_load free-port                print a free UDP port on 127.0.0.1\n"
-                 "  tftp_load probe PORT [SECONDS]     wait until a server answers there\n"
-                 "  tftp_load suite PORT [--root DIR] [--pid PID] [--only A,B] [--out FILE] "
-                 "[sizes]\n"
-                 "  tftp_load ceiling [--out FILE] [--only A,B] [sizes]\n"
-                 "  tftp_load report --ours NAME=FILE [--peer NAME=FILE]... "
-                 "[--ceiling NAME=FILE]\n"
-                 "sizes: --big-mib N --mid-mib N --small-bytes N --upload-mib N --lossy-kib N\n"
-                 "       --small-seconds S --small-count N --concurrent-blksize N --repeat N\n");
+    std::fprintf(
+        stderr,
+        "usage:\n"
+        "  tftp_load files DIR [sizes]        write the served files into DIR\n"
+        "  tftp_load free-port                print a free UDP port on 127.0.0.1\n"
+        "  tftp_load probe PORT [SECONDS]     wait until a server answers there\n"
+        "  tftp_load suite PORT [--root DIR] [--pid PID] [--only A,B] [--out FILE] "
+        "[sizes]\n"
+        "  tftp_load ceiling [--out FILE] [--only A,B] [sizes]\n"
+        "  tftp_load compare --server NAME=PORT... [--pid NAME=PID] "
+        "[--only-for NAME=A,B]\n"
+        "                    [--ceiling on] [--root DIR] [--only A,B] --out-dir DIR [sizes]\n"
+        "  tftp_load report --ours NAME=FILE [--peer NAME=FILE]... "
+        "[--ceiling NAME=FILE]\n"
+        "sizes: --big-mib N --mid-mib N --small-bytes N --upload-mib N --lossy-kib N\n"
+        "       --small-seconds S --small-count N --concurrent-blksize N --repeat N\n");
     return 2;
 }
 
@@ -187,6 +192,62 @@ int cmd_ceiling(const Args& a) {
     return emit(run_suite(options, files), a);
 }
 
+// NAME=VALUE pairs of a repeated flag, by name.
+std::map<std::string, std::string> named_values(const Args& a, const std::string& flag) {
+    std::map<std::string, std::string> values;
+    auto it = a.flags.find(flag);
+    if (it == a.flags.end()) return values;
+    for (const std::string& pair : it->second) {
+        std::size_t equals = pair.find('=');
+        if (equals != std::string::npos) values[pair.substr(0, equals)] = pair.substr(equals + 1);
+    }
+    return values;
+}
+
+// Every server named with --server, running now, measured in turn scenario
+// by scenario; with --ceiling the in-process responder takes its turn too.
+// Writes OUT-DIR/NAME.tsv for each.
+int cmd_compare(const Args& a) {
+    std::string outDir = a.get("out-dir");
+    std::map<std::string, std::string> ports = named_values(a, "server");
+    if (outDir.empty() || ports.empty()) return usage();
+    std::map<std::string, std::string> pids = named_values(a, "pid");
+    std::map<std::string, std::string> onlyFor = named_values(a, "only-for");
+    Sizes sizes = sizes_from(a);
+    FileSet files(sizes);
+    std::vector<SuiteOptions> servers;
+    for (const auto& [name, port] : ports) {
+        SuiteOptions o;
+        o.name = name;
+        o.server = loopback(std::atoi(port.c_str()));
+        o.root = a.get("root");
+        o.pid = pids.count(name) ? std::atoi(pids[name].c_str()) : 0;
+        o.only = split(onlyFor.count(name) ? onlyFor[name] : a.get("only"));
+        o.sizes = sizes;
+        servers.push_back(o);
+    }
+    std::unique_ptr<Responder> responder;
+    if (a.get("ceiling") == "on") {
+        responder = std::make_unique<Responder>(
+            std::map<std::string, const std::vector<uint8_t>*>{{"big.bin", &files.big},
+                                                               {"mid.bin", &files.mid},
+                                                               {"small.bin", &files.small},
+                                                               {"lossy.bin", &files.lossy}});
+        if (!responder->port()) return 1;
+        SuiteOptions o;
+        o.name = "ceiling";
+        o.server = loopback(responder->port());
+        o.only = split(a.get("only"));
+        o.sizes = sizes;
+        servers.push_back(o);
+    }
+    std::vector<Metrics> results = run_interleaved(servers, files);
+    bool ok = true;
+    for (std::size_t k = 0; k < servers.size(); ++k)
+        ok &= write_metrics(results[k], outDir + "/" + servers[k].name + ".tsv");
+    return ok ? 0 : 1;
+}
+
 bool load_column(const std::string& spec, Column* column) {
     std::size_t equals = spec.find('=');
     if (equals == std::string::npos) return false;
@@ -219,6 +280,7 @@ int main(int argc, char** argv) {
     if (command == "probe") return cmd_probe(args);
     if (command == "suite") return cmd_suite(args);
     if (command == "ceiling") return cmd_ceiling(args);
+    if (command == "compare") return cmd_compare(args);
     if (command == "report") return cmd_report(args);
     return usage();
 }
