@@ -160,7 +160,7 @@ void Member::on_control(int64_t now) {
         if (opcode == kOack)
             on_oack(packet, static_cast<std::size_t>(n), now);
         else if (opcode == kData && !offered_)
-            finish(now, "data without the multicast option");
+            finish(now, "plain data");
         else if (opcode == kData)
             store(get16(packet + 2), packet + 4, static_cast<std::size_t>(n - 4), now);
         else if (opcode == kError)
@@ -171,7 +171,7 @@ void Member::on_control(int64_t now) {
 void Member::on_oack(const uint8_t* packet, std::size_t length, int64_t now) {
     auto options = parse_oack(packet, length);
     auto group = options.find("multicast");
-    if (group == options.end()) return finish(now, "no multicast option in the acknowledgement");
+    if (group == options.end()) return finish(now, "no multicast in OACK");
     offered_ = true;
     auto size = options.find("blksize");
     if (size != options.end() && std::stoul(size->second) != blockSize_)
@@ -279,8 +279,7 @@ MulticastResult run_multicast_group(Server server,
     double end = static_cast<double>(now_ns() - start) / 1e9;
     if (!group[0]->offered()) {
         for (auto& member : group) member->abort();
-        result.reason =
-            "the server does not offer the multicast option (" + group[0]->error() + ")";
+        result.reason = "not offered (" + group[0]->error() + ")";
         return result;
     }
     result.ran = true;

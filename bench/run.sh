@@ -63,9 +63,11 @@ fetch_peers() {
 
 # --- the measuring part -----------------------------------------------------
 
-peer_env() {
-    env LD_LIBRARY_PATH="$cache/root/lib/x86_64-linux-gnu:$cache/root/usr/lib/x86_64-linux-gnu" "$@"
-}
+# The peers' libraries from the same packages. They are started with `env`
+# directly, never through a shell function: a function sent to the
+# background runs in a subshell of its own, so $! would be that subshell's
+# id and stopping it would leave the server running.
+peer_libs=$cache/root/lib/x86_64-linux-gnu:$cache/root/usr/lib/x86_64-linux-gnu
 
 # Every server this script started, by name: its process id and port.
 declare -A pids=() ports=()
@@ -144,7 +146,7 @@ start_sevrock() {
 start_tftpd_hpa() {
     local port
     port=$("$load" free-port)
-    peer_env "$cache/root/usr/sbin/in.tftpd" -L -u root -c -p -s -a "127.0.0.1:$port" "$work/root" \
+    env LD_LIBRARY_PATH="$peer_libs" "$cache/root/usr/sbin/in.tftpd" -L -u root -c -p -s -a "127.0.0.1:$port" "$work/root" \
         >"$work/tftpd-hpa.txt" 2>&1 &
     started tftpd-hpa $! "$port"
 }
@@ -152,7 +154,7 @@ start_tftpd_hpa() {
 start_atftpd() {
     local port
     port=$("$load" free-port)
-    peer_env "$cache/root/usr/sbin/atftpd" --daemon --no-fork --port "$port" \
+    env LD_LIBRARY_PATH="$peer_libs" "$cache/root/usr/sbin/atftpd" --daemon --no-fork --port "$port" \
         --bind-address 127.0.0.1 --user root.root --logfile /dev/null --maxthread 250 \
         --mcast-addr 239.255.77.0-255 --mcast-port 1758-1858 "$work/root" \
         >"$work/atftpd.txt" 2>&1 &
