@@ -136,7 +136,6 @@ void refuse_request(TransferSession* session,
 // request holds nothing, unless the parser took a view before refusing.
 void discard_session(TransferSession* session) {
     release_file(session);
-    clear_pending_sharer();
     session->dataSocket = platform::close_udp_socket(session->dataSocket);
     std::free(session->packet);
     std::free(session);
@@ -201,7 +200,6 @@ void start_transfer(const Settings& s,
     if (!start_worker(session))
         return abandon_transfer(session, kMsgResourceProblem, "data thread failed", socket, from);
     append_transfer(session);
-    clear_pending_sharer();
     sweep_transfers();
 }
 
