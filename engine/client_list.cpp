@@ -1,7 +1,9 @@
 #include "engine/client_list.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <vector>
 
 #include "platform/clock.h"
 
@@ -10,6 +12,13 @@ namespace {
 std::atomic<TransferSession*> g_head{nullptr};
 TransferSession* g_tail = nullptr;    // receive loop only
 TransferSession* g_cursor = nullptr;  // receive loop only: oldest retired record
+
+// Receive loop only: the appended records that were active when last looked
+// at. The list itself keeps every finished record for more than 5 seconds,
+// which at thousands of requests a second is tens of thousands of records;
+// the admission lookup walks this index instead, so its cost follows the
+// running transfers, not the request rate.
+std::vector<TransferSession*> g_running;
 
 std::atomic_ref<TransferSession*> next_of(TransferSession* session) {
     return std::atomic_ref<TransferSession*>(session->next);
@@ -25,6 +34,12 @@ uint64_t socket_of(const TransferSession* session) {
 
 int64_t finished_at(const TransferSession* session) {
     return std::atomic_ref<const int64_t>(session->finishedAt).load(std::memory_order_relaxed);
+}
+
+// Drops the records that have ended from the index. Runs before the sweep
+// frees anything, so the index never holds a freed record.
+void prune_running() {
+    std::erase_if(g_running, [](const TransferSession* s) { return !is_active(s); });
 }
 
 }  // namespace
@@ -49,6 +64,7 @@ void append_transfer(TransferSession* session) {
         next_of(g_tail).store(session, std::memory_order_release);
     }
     g_tail = session;
+    g_running.push_back(session);
 }
 
 bool is_active(const TransferSession* session) {
@@ -62,7 +78,8 @@ void mark_finished(TransferSession* session, int64_t now) {
 }
 
 TransferSession* find_active_transfer(uint32_t address, uint16_t port) {
-    for (TransferSession* s = list_head(); s; s = list_next(s))
+    prune_running();
+    for (TransferSession* s : g_running)
         if (is_active(s) && s->clientAddress == address && s->clientPort == port) return s;
     return nullptr;
 }
@@ -70,6 +87,7 @@ TransferSession* find_active_transfer(uint32_t address, uint16_t port) {
 void sweep_transfers() { sweep_transfers_at(platform::wall_seconds()); }
 
 void sweep_transfers_at(int64_t now) {
+    prune_running();
     TransferSession* head = list_head();
     if (!g_cursor) g_cursor = head;
     if (head && !is_active(head) && finished_at(head) < now - 5) {
@@ -105,6 +123,7 @@ void reset_client_list_for_testing() {
         s = next;
     }
     g_head.store(nullptr);
+    g_running.clear();
     g_tail = nullptr;
     g_cursor = nullptr;
 }

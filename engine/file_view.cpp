@@ -3,16 +3,12 @@
 #include <atomic>
 #include <cstdio>
 #include <mutex>
+#include <vector>
 
-#include "engine/client_list.h"
 #include "platform/file_view.h"
 #include "platform/files.h"
 
 namespace {
-
-// The record that copied a view but is not yet in the client list, so that a
-// transfer ending meanwhile does not close the view under it.
-std::atomic<TransferSession*> g_pendingSharer{nullptr};
 
 // Serialises taking and giving up shares. Without it, a donor that ends while
 // the receive loop copies its view could close the view first, and two
@@ -20,40 +16,55 @@ std::atomic<TransferSession*> g_pendingSharer{nullptr};
 // the view open forever. Taken once per transfer, never per block.
 std::mutex g_viewLock;
 
+// Every open view with the records that hold it: the one that opened it and
+// each record that took a share, from the moment it took it (before it is
+// in the client list) until it releases it. Only the last holder closes the
+// view. Kept apart from the client list, which also holds every finished
+// record for seconds: looking views up there cost a walk of thousands of
+// records per request under load. Guarded by g_viewLock.
+struct ViewHolders {
+    const uint8_t* base = nullptr;
+    std::vector<TransferSession*> holders;
+};
+std::vector<ViewHolders> g_views;
+
 std::atomic<int> g_openViews{0};
 
 int32_t worker_of(const TransferSession* s) {
     return std::atomic_ref<const int32_t>(s->worker).load(std::memory_order_acquire);
 }
 
-// Whether `other` is a running transfer that holds a view.
-bool holds_view(const TransferSession* other) {
-    return worker_of(other) != -1 && other->useFileView && other->viewBase;
+// A record whose worker runs (started, not ended): a record still being
+// accepted has none yet and cannot lend its view.
+bool is_running(const TransferSession* s) {
+    int32_t worker = worker_of(s);
+    return worker != 0 && worker != -1;
+}
+
+ViewHolders* view_of(const uint8_t* base) {
+    for (ViewHolders& v : g_views)
+        if (v.base == base) return &v;
+    return nullptr;
 }
 
 TransferSession* find_sharer(const TransferSession* session) {
-    for (TransferSession* s = list_head(); s; s = list_next(s)) {
-        if (s == session || !holds_view(s) || s->transferSize == 0 || !s->mappingHandle) continue;
-        if (platform::same_file_name(s->fileName, session->fileName)) return s;
-    }
+    for (const ViewHolders& v : g_views)
+        for (TransferSession* s : v.holders)
+            if (s != session && is_running(s) && s->transferSize != 0 && s->mappingHandle &&
+                platform::same_file_name(s->fileName, session->fileName))
+                return s;
     return nullptr;
 }
 
-TransferSession* find_other_user(const TransferSession* session) {
-    for (TransferSession* s = list_head(); s; s = list_next(s))
-        if (s != session && holds_view(s) && s->viewBase == session->viewBase) return s;
+// Removes `session` from the holders of its view; returns another holder,
+// or null when it was the last (the view is then forgotten).
+TransferSession* drop_holder(const TransferSession* session) {
+    ViewHolders* view = view_of(session->viewBase);
+    if (!view) return nullptr;
+    std::erase(view->holders, session);
+    if (!view->holders.empty()) return view->holders.front();
+    std::erase_if(g_views, [view](const ViewHolders& v) { return &v == view; });
     return nullptr;
-}
-
-// A pending sharer of the same view still needs it; a pending reference to
-// `session` itself ends here.
-TransferSession* pending_user(const TransferSession* session) {
-    TransferSession* pending = g_pendingSharer.load(std::memory_order_acquire);
-    if (pending == session) {
-        g_pendingSharer.store(nullptr, std::memory_order_release);
-        return nullptr;
-    }
-    return pending && pending->viewBase == session->viewBase ? pending : nullptr;
 }
 
 void forget_view(TransferSession* session) {
@@ -75,6 +86,8 @@ bool open_own_view(TransferSession* session, uint32_t maxBytes) {
     session->mappingHandle = mapping;
     session->viewBase = base;
     session->transferSize = size;
+    std::lock_guard lock(g_viewLock);
+    g_views.push_back({base, {session}});
     return true;
 }
 
@@ -107,17 +120,16 @@ TransferSession* share_file_view(TransferSession* session) {
     std::lock_guard lock(g_viewLock);
     TransferSession* donor = find_sharer(session);
     if (!donor) return nullptr;
-    g_pendingSharer.store(session, std::memory_order_release);
     session->mappingHandle = donor->mappingHandle;
     session->transferSize = donor->transferSize;
     session->viewBase = donor->viewBase;
+    view_of(donor->viewBase)->holders.push_back(session);
     return donor;
 }
 
 TransferSession* release_file_view(TransferSession* session) {
     std::lock_guard lock(g_viewLock);
-    TransferSession* user = pending_user(session);
-    if (!user) user = find_other_user(session);
+    TransferSession* user = drop_holder(session);
     if (!user) close_file_view(session->mappingHandle, session->viewBase);
     forget_view(session);
     return user;
@@ -132,12 +144,11 @@ void release_file(TransferSession* session) {
     }
 }
 
-void clear_pending_sharer() { g_pendingSharer.store(nullptr, std::memory_order_release); }
-
 bool file_has_view(const char* fileName) {
     std::lock_guard lock(g_viewLock);
-    for (TransferSession* s = list_head(); s; s = list_next(s))
-        if (holds_view(s) && platform::same_file_name(s->fileName, fileName)) return true;
+    for (const ViewHolders& v : g_views)
+        for (const TransferSession* s : v.holders)
+            if (is_running(s) && platform::same_file_name(s->fileName, fileName)) return true;
     return false;
 }
 

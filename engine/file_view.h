@@ -38,10 +38,6 @@ TransferSession* release_file_view(TransferSession* session);
 // a released record holds nothing.
 void release_file(TransferSession* session);
 
-// The newest record that shares a view but is not in the client list yet.
-// The receive loop clears it once it has appended that record.
-void clear_pending_sharer();
-
 // Whether a running transfer serves `fileName` from a view (a file that must
 // not be truncated meanwhile).
 bool file_has_view(const char* fileName);

@@ -16,6 +16,7 @@
 #include "platform/process.h"
 #include "platform/store.h"
 #include "platform/udp.h"
+#include "service/pipe_server.h"
 #include "service/settings.h"
 #include "service/transfer_log.h"
 
@@ -141,7 +142,6 @@ void refuse_request(TransferSession* session,
 // request holds nothing, unless the parser took a view before refusing.
 void discard_session(TransferSession* session) {
     release_file(session);
-    clear_pending_sharer();
     session->dataSocket = platform::close_udp_socket(session->dataSocket);
     std::free(session->packet);
     std::free(session);
@@ -206,7 +206,6 @@ void start_transfer(const Settings& s,
     if (!start_worker(session))
         return abandon_transfer(session, kMsgResourceProblem, "data thread failed", socket, from);
     append_transfer(session);
-    clear_pending_sharer();
     sweep_transfers();
 }
 
@@ -366,6 +365,7 @@ int run_server(int argc, char** argv) {
     apply_arguments(argc, argv);
     refresh_transfer_log();
     print_banner();
+    start_pipe_listener();
     open_wake_socket();
     Listeners listeners;
     receive_loop(listeners);
@@ -374,6 +374,7 @@ int run_server(int argc, char** argv) {
     wait_for_workers();
     close_transfer_log();
     g_ended.store(true, std::memory_order_release);
+    stop_pipe_listener();
     close_wake_socket();
     platform::stop_network();
     return 0;

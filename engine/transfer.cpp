@@ -468,12 +468,12 @@ int wait_for_ack(TransferSession* s) {
     int64_t deadline = deadline_after(s->timeoutSeconds);
     uint8_t reply[kReplyBufferSize];
     for (;;) {
-        int waited = wait_for_datagram(s->dataSocket, deadline);
+        int length = -1;
+        platform::Endpoint from;
+        int waited = receive_before(s->dataSocket, reply, sizeof reply, deadline, &length, &from);
         if (waited == kWaitStopped) return kAckStopped;
         if (waited == kWaitTimedOut) return kAckNone;
         if (waited == kWaitFailed) return ack_failure(kAckFailed);
-        platform::Endpoint from;
-        int length = platform::receive_udp(s->dataSocket, reply, sizeof reply, &from);
         // A failed receive, a runt or a stranger's datagram is ignored.
         if (length < 4 || !is_from_client(s, from)) continue;
         int result = examine_reply(s, reply, length);
@@ -483,14 +483,22 @@ int wait_for_ack(TransferSession* s) {
     }
 }
 
-int wait_for_datagram(uint64_t socket, int64_t deadlineMs) {
+int receive_before(uint64_t socket,
+                   uint8_t* buffer,
+                   std::size_t capacity,
+                   int64_t deadlineMs,
+                   int* length,
+                   platform::Endpoint* from) {
     for (;;) {
         if (stopping()) return kWaitStopped;
         int64_t remaining = deadlineMs - platform::monotonic_ms();
         int slice = static_cast<int>(std::clamp<int64_t>(remaining, 0, kStopPollMs));
-        bool readable = false;
-        int ready = platform::wait_readable(&socket, 1, slice, &readable);
-        if (ready != 0) return ready > 0 ? kWaitReadable : kWaitFailed;
+        int n = platform::receive_udp_within(socket, buffer, capacity, slice, from);
+        if (n == platform::kReceiveWaitFailed) return kWaitFailed;
+        if (n != platform::kReceiveTimedOut) {
+            *length = n;
+            return kWaitReadable;
+        }
         if (remaining <= kStopPollMs) return kWaitTimedOut;
     }
 }

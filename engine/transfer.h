@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "pipeclient/records.h"
+#include "platform/udp.h"
 
 // Results of a transfer, stored in `status` when the worker ends.
 enum TransferResult : int {
@@ -85,8 +86,16 @@ void acknowledge_repeated_final_block(TransferSession* session);
 // (the message cut to 116 characters, control characters made printable).
 void record_peer_error(TransferSession* session, const uint8_t* datagram, int length);
 
-// Waits until the data socket can be read, at most until `deadlineMs` on the
-// monotonic clock, looking at the stop flag at least twice a second.
+// Receives one datagram on the data socket into `buffer`, waiting at most
+// until `deadlineMs` on the monotonic clock and looking at the stop flag at
+// least twice a second. kWaitReadable stores the receive's result (a length,
+// or -1 for a failed receive, which callers ignore) in `*length`, and the
+// sender through `from` when that is not null.
 enum WaitResult : int { kWaitFailed = -1, kWaitTimedOut = 0, kWaitReadable = 1, kWaitStopped = 2 };
-int wait_for_datagram(uint64_t socket, int64_t deadlineMs);
+int receive_before(uint64_t socket,
+                   uint8_t* buffer,
+                   std::size_t capacity,
+                   int64_t deadlineMs,
+                   int* length,
+                   platform::Endpoint* from = nullptr);
 int64_t deadline_after(uint32_t seconds);

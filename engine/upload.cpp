@@ -85,9 +85,9 @@ int take_data(Upload& u, int length) {
 // retries, kIgnored to go on as before.
 constexpr int kIgnored = -2;
 
-int take_datagram(Upload& u) {
+// One datagram in `packet`, `length` as received (-1: the receive failed).
+int take_datagram(Upload& u, int length) {
     TransferSession* s = u.s;
-    int length = platform::receive_udp(s->dataSocket, s->packet, s->blockSize + 4u, nullptr);
     if (length < 4) {
         log_line(kLogRequests, "%s TFTP  receive error %d on block %u\n", kStamp,
                  platform::last_socket_error(), s->blockNumber + 1);
@@ -106,7 +106,9 @@ int receive_file(TransferSession* s, const TransferSettings& settings) {
     Upload u{s, settings};
     answer_client(u);
     for (int r = 0; !stopping();) {
-        int waited = wait_for_datagram(s->dataSocket, deadline_after(s->timeoutSeconds));
+        int length = -1;
+        int waited = receive_before(s->dataSocket, s->packet, s->blockSize + 4u,
+                                    deadline_after(s->timeoutSeconds), &length);
         if (waited == kWaitStopped) break;
         if (waited == kWaitFailed) return kSocketFailure;
         if (waited == kWaitTimedOut) {
@@ -114,7 +116,7 @@ int receive_file(TransferSession* s, const TransferSettings& settings) {
             answer_client(u);
             continue;
         }
-        int result = take_datagram(u);
+        int result = take_datagram(u, length);
         if (result == kProceed) r = 0;
         if (result == kCompleted) s->transferSize = u.written;
         if (result >= 0) return result;
@@ -133,8 +135,9 @@ void send_ack(uint32_t block, uint64_t socket) {
 void acknowledge_repeated_final_block(TransferSession* s) {
     uint16_t last = static_cast<uint16_t>(s->blockNumber);
     int64_t deadline = deadline_after(s->timeoutSeconds);
-    while (wait_for_datagram(s->dataSocket, deadline) == kWaitReadable) {
-        int length = platform::receive_udp(s->dataSocket, s->packet, s->blockSize + 4u, nullptr);
+    int length = -1;
+    while (receive_before(s->dataSocket, s->packet, s->blockSize + 4u, deadline, &length) ==
+           kWaitReadable) {
         if (length >= 4 && get16(s->packet) == kOpData && get16(s->packet + 2) == last)
             send_ack(last, s->dataSocket);
     }

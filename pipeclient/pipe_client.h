@@ -14,6 +14,8 @@
 
 // An opaque search or stream handle of the server, sent back as received.
 using PipeToken = uint64_t;
+// What log_find_first returns when nothing matched (-1).
+inline constexpr PipeToken kPipeNoSearch = ~PipeToken{0};
 
 // Called after every call that failed to reach the server (the control panel
 // shows "TFTP Server service not active" in its status bar).
@@ -21,8 +23,9 @@ void set_pipe_failure_handler(void (*handler)());
 
 // Generic calls. pipe_get sends {command, argument}; on a reply with status 0,
 // at least 8 bytes, a length of at least `minimumLength` and the whole
-// payload present, copies the payload to `destination` (when not null) and
-// returns 1. pipe_set sends {command, length} and `length` payload bytes and
+// payload present, copies `minimumLength` bytes of the payload (the size of
+// the caller's record) to `destination` (when not null) and returns 1.
+// pipe_set sends {command, length} and `length` payload bytes (0 to 4088) and
 // returns the reply size for a reply of at least 4 bytes with status 0.
 int pipe_get(int32_t command, int32_t argument, int32_t minimumLength, void* destination);
 int pipe_set(int32_t command, int32_t length, const void* payload);
@@ -34,6 +37,13 @@ int fetch_multicast(MulticastSettings* settings);
 int fetch_pxe(PxeSettings* settings);
 // action: 1 resume, 0 pause, -1 only report. *paused receives the state.
 int set_pause(int32_t action, int32_t* paused);
+
+// The transfer at `index` of the server's list (command 8). *running
+// receives the count of running transfers from any valid reply. Returns 2
+// when the record was copied to `session`, 1 when the list has no record at
+// `index` (the end of a poll), 0 for a refused reply, -1 when the server
+// cannot be reached.
+int fetch_transfer(int32_t index, TransferSession* session, int32_t* running);
 
 // Transfer-log files, read through the server.
 PipeToken log_find_first(void* findData);  // -1 when nothing matched

@@ -104,6 +104,65 @@ struct PipeMessage {
     uint8_t payload[kPipePayloadSize];
 };
 
+// Commands of the control pipe, and the reply statuses.
+enum PipeCommand : int32_t {
+    kPipeGetSettings = 1,
+    kPipeSetSettings = 2,
+    kPipeGetMulticast = 3,
+    kPipeSetMulticast = 4,
+    kPipeGetPxe = 5,
+    kPipeSetPxe = 6,
+    kPipePause = 7,
+    kPipeGetTransfer = 8,
+    kPipeFindFirst = 41,
+    kPipeFindNext = 42,
+    kPipeFindClose = 43,
+    kPipeOpenLog = 44,
+    kPipeCloseLog = 45,
+    kPipeReadLine = 46,
+};
+
+enum PipeStatus : int32_t {
+    kPipeDone = 0,
+    kPipeUnknownCommand = 1,
+    kPipeRefused = 2,
+};
+
+// Pause actions of command 7; any other value only reports the state.
+inline constexpr int32_t kPipeResume = 1;
+inline constexpr int32_t kPipePauseServing = 0;
+
+// A file time: 100-nanosecond intervals since 1601-01-01 UTC, in two halves.
+struct LogFileTime {
+    uint32_t low;
+    uint32_t high;
+};
+
+// One entry of a log-directory search (commands 41 and 42): the layout of the
+// Windows find-data record, which the Windows server copies as the system
+// fills it and the Linux server fills field by field.
+struct LogFindData {
+    uint32_t attributes;  // kFileAttributeDirectory for a directory
+    LogFileTime creationTime;
+    LogFileTime lastAccessTime;
+    LogFileTime lastWriteTime;
+    uint32_t sizeHigh;
+    uint32_t sizeLow;
+    uint32_t reserved0;
+    uint32_t reserved1;
+    char fileName[260];
+    char alternateFileName[14];
+};
+
+inline constexpr uint32_t kFileAttributeDirectory = 0x10;
+inline constexpr uint32_t kFileAttributeNormal = 0x80;
+
+// Reply layouts of the log commands: a token at offset 8, find data at 16.
+inline constexpr std::size_t kPipeTokenSize = 8;
+inline constexpr std::size_t kPipeFindReplySize = kPipeHeaderSize + kPipeTokenSize + 320;
+inline constexpr std::size_t kPipeOpenReplySize = kPipeHeaderSize + kPipeTokenSize;
+inline constexpr std::size_t kPipeTransferReplySize = kPipeHeaderSize + 1304;
+
 // Opcodes and option bits shared by the engine and the status view.
 enum TftpOpcode : uint16_t {
     kOpReadRequest = 1,
@@ -210,3 +269,17 @@ static_assert(sizeof(PipeMessage) == kPipeMessageSize);
 static_assert(offsetof(PipeMessage, code) == 0);
 static_assert(offsetof(PipeMessage, argument) == 4);
 static_assert(offsetof(PipeMessage, payload) == kPipeHeaderSize);
+
+static_assert(std::is_trivially_copyable_v<LogFindData>);
+static_assert(sizeof(LogFindData) == 320);
+static_assert(offsetof(LogFindData, attributes) == 0);
+static_assert(offsetof(LogFindData, creationTime) == 4);
+static_assert(offsetof(LogFindData, lastAccessTime) == 12);
+static_assert(offsetof(LogFindData, lastWriteTime) == 20);
+static_assert(offsetof(LogFindData, sizeHigh) == 28);
+static_assert(offsetof(LogFindData, sizeLow) == 32);
+static_assert(offsetof(LogFindData, reserved0) == 36);
+static_assert(offsetof(LogFindData, reserved1) == 40);
+static_assert(offsetof(LogFindData, fileName) == 44);
+static_assert(offsetof(LogFindData, alternateFileName) == 304);
+static_assert(kPipeFindReplySize == 336);

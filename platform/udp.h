@@ -60,6 +60,21 @@ int send_udp_to(Socket socket, const void* data, std::size_t length, Endpoint pe
 // fit is consumed and reported as -1, like any other receive failure.
 int receive_udp(Socket socket, void* buffer, std::size_t capacity, Endpoint* from);
 
+// What receive_udp_within returns besides a length or -1 (a failed receive).
+constexpr int kReceiveTimedOut = -2;
+constexpr int kReceiveWaitFailed = -3;
+
+// Waits for one datagram on a socket from open_udp_socket* and receives it,
+// as wait_readable and then receive_udp would, but in one system call where
+// the platform allows. A wait may end early (after 500 ms, or on a signal)
+// with kReceiveTimedOut: callers with a longer time-out call again. The
+// sender is stored through `from` when that is not null.
+int receive_udp_within(Socket socket,
+                       void* buffer,
+                       std::size_t capacity,
+                       int timeout_ms,
+                       Endpoint* from = nullptr);
+
 // The local address and port a socket is bound to.
 [[nodiscard]] bool local_endpoint(Socket socket, Endpoint* local);
 

@@ -14,6 +14,11 @@ namespace {
 
 int fd_of(Socket socket) { return static_cast<int>(socket); }
 
+// Every socket carries this receive time-out, so that a blocking receive is
+// also the wait: a transfer's loop makes one system call per datagram it
+// awaits instead of poll and then recvfrom.
+constexpr int kReceiveSliceMs = 500;
+
 sockaddr_in to_sockaddr(uint32_t address, uint16_t port_network) {
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
@@ -32,7 +37,9 @@ int new_udp_fd() {
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     if (fd < 0) return -1;
     int on = 1;
-    if (setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+    timeval slice{0, kReceiveSliceMs * 1000};
+    if (setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ||
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice) != 0) {
         close(fd);
         return -1;
     }
@@ -130,6 +137,24 @@ int receive_udp(Socket socket, void* buffer, std::size_t capacity, Endpoint* fro
         from->port = sa.sin_port;
     }
     return static_cast<int>(n);
+}
+
+// A wait shorter than the socket's receive time-out polls first.
+int receive_udp_within(Socket socket,
+                       void* buffer,
+                       std::size_t capacity,
+                       int timeout_ms,
+                       Endpoint* from) {
+    if (timeout_ms < kReceiveSliceMs) {
+        pollfd p{fd_of(socket), POLLIN, 0};
+        int ready = poll(&p, 1, timeout_ms < 0 ? 0 : timeout_ms);
+        if (ready == 0 || (ready < 0 && errno == EINTR)) return kReceiveTimedOut;
+        if (ready < 0) return kReceiveWaitFailed;
+    }
+    int n = receive_udp(socket, buffer, capacity, from);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return kReceiveTimedOut;
+    return n;
 }
 
 bool local_endpoint(Socket socket, Endpoint* local) {

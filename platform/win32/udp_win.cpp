@@ -150,6 +150,20 @@ int receive_udp(Socket socket, void* buffer, std::size_t capacity, Endpoint* fro
     return n;
 }
 
+// Winsock keeps select and then recvfrom: a blocking receive that runs into
+// SO_RCVTIMEO leaves the socket in an indeterminate state by its documents.
+int receive_udp_within(Socket socket,
+                       void* buffer,
+                       std::size_t capacity,
+                       int timeout_ms,
+                       Endpoint* from) {
+    bool readable = false;
+    int ready = wait_readable(&socket, 1, timeout_ms < 0 ? 0 : timeout_ms, &readable);
+    if (ready == 0) return kReceiveTimedOut;
+    if (ready < 0) return kReceiveWaitFailed;
+    return receive_udp(socket, buffer, capacity, from);
+}
+
 bool local_endpoint(Socket socket, Endpoint* local) {
     sockaddr_in sa{};
     int sa_length = sizeof sa;

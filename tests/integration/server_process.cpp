@@ -7,10 +7,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/reg_file.h"
 #include "platform/udp.h"
 
 extern char** environ;
@@ -63,6 +66,7 @@ ServerProcess::ServerProcess(Target target) : target_(target), port_(free_udp_po
     fs::create_directories(root_);
     fs::create_directories(folder_ / "log");
     store_ = folder_ / "Pravlen.reg";
+    pipe_ = "@velquin-test-" + std::to_string(getpid()) + "-" + std::to_string(port_);
     set("Port", std::to_string(port_));
     set("RootDirectory", program_path(root_, true));
     set("LogDir", program_path(folder_ / "log", true));
@@ -108,7 +112,15 @@ void ServerProcess::write_store() {
 }
 
 bool ServerProcess::start(std::vector<std::string> args, bool waitReady) {
-    write_store();
+    if (reader_.joinable()) {
+        stopReading_ = true;
+        reader_.join();
+        stopReading_ = false;
+        std::lock_guard lock(mutex_);
+        output_.clear();
+    }
+    exitCode_ = -1;
+    if (!fs::exists(store_)) write_store();
     std::vector<std::string> argv;
     if (target_ == Target::kNative) {
         argv.push_back(SEVROCK_NATIVE);
@@ -120,8 +132,7 @@ bool ServerProcess::start(std::vector<std::string> args, bool waitReady) {
     for (char** e = environ; *e; ++e)
         if (std::strncmp(*e, "PRAVLEN_", 8) != 0) env.emplace_back(*e);
     env.push_back("PRAVLEN_STORE=" + program_path(store_, false));
-    env.push_back("PRAVLEN_PIPE=@velquin-test-" + std::to_string(getpid()) + "-" +
-                  std::to_string(port_));
+    env.push_back("PRAVLEN_PIPE=" + pipe_);
 
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return false;
@@ -216,4 +227,18 @@ int ServerProcess::wait_exit(int timeoutMs) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return exitCode_;
+}
+
+bool ServerProcess::stored(const std::string& name,
+                           std::string* value,
+                           const std::string& section) {
+    std::ifstream in(store_, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::optional<platform::RegFile> file = platform::RegFile::parse(text);
+    if (!file) return false;
+    std::string key =
+        platform::section_key(platform::kStoreProductKey, section.empty() ? "Pravlen" : section);
+    std::optional<std::string> found = file->get(key, name);
+    if (found && value) *value = *found;
+    return found.has_value();
 }

@@ -35,6 +35,8 @@ class ServerProcess {
 
     // Starts the program with `args` ("-debug" by default) and waits for its
     // readiness line when `waitReady` is set. False when it did not start.
+    // A server that has ended may be started again, with the same store,
+    // folders, port and pipe; its output starts afresh.
     bool start(std::vector<std::string> args = {"-debug"}, bool waitReady = true);
 
     // Waits until the console output holds `text` (count times); false on
@@ -52,6 +54,11 @@ class ServerProcess {
 
     uint16_t port() const { return port_; }
     int pid() const { return pid_; }
+    // The control pipe's name (PRAVLEN_PIPE), unique to this server.
+    const std::string& pipe_name() const { return pipe_; }
+    const std::filesystem::path& store() const { return store_; }
+    // A value of the store file as the server left it; false when missing.
+    bool stored(const std::string& name, std::string* value, const std::string& section = "");
     Target target() const { return target_; }
     const std::filesystem::path& root() const { return root_; }
     const std::filesystem::path& folder() const { return folder_; }
@@ -65,6 +72,7 @@ class ServerProcess {
     Target target_;
     uint16_t port_;
     std::filesystem::path folder_, root_, store_;
+    std::string pipe_;
     std::map<std::string, std::map<std::string, std::string>> values_;
     int pid_ = -1;
     int exitCode_ = -1;

@@ -81,6 +81,19 @@ TEST_F(ClientListTest, RecordsRetiredAfterTheListRestartsAreFreed) {
     EXPECT_EQ(list_head(), nullptr);
 }
 
+// The admission lookup keeps an index of running records: once the sweep
+// has freed a record, no lookup may touch it (the sanitizer build sees it).
+TEST_F(ClientListTest, LookupNeverReachesARecordTheSweepFreed) {
+    TransferSession* a = add(1, 100);
+    add(2, 200);
+    mark_finished(a, 0);
+    sweep_transfers_at(6);
+    sweep_transfers_at(10);
+    EXPECT_EQ(count_retired(), 0);
+    EXPECT_EQ(find_active_transfer(1, 100), nullptr);
+    EXPECT_NE(find_active_transfer(2, 200), nullptr);
+}
+
 TEST_F(ClientListTest, WalkersSeeRecordsInAdmissionOrder) {
     TransferSession* a = add(1, 1);
     TransferSession* b = add(1, 2);

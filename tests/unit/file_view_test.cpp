@@ -22,10 +22,7 @@ constexpr bool kNamesIgnoreCase = false;
 class FileViewTest : public testing::Test {
   protected:
     void SetUp() override { opened_ = count_open_file_views(); }
-    void TearDown() override {
-        clear_pending_sharer();
-        reset_client_list_for_testing();
-    }
+    void TearDown() override { reset_client_list_for_testing(); }
 
     // A read request for `name` being accepted: not in the list yet.
     TransferSession* request(const std::string& name) {
@@ -38,7 +35,6 @@ class FileViewTest : public testing::Test {
     static void start(TransferSession* s) {
         s->worker = 1;
         append_transfer(s);
-        clear_pending_sharer();
     }
     static void end(TransferSession* s) {
         release_file(s);
@@ -118,6 +114,28 @@ TEST_F(FileViewTest, SharersReleasingTogetherStillCloseTheView) {
     start(b);
     EXPECT_EQ(release_file_view(a), b);
     EXPECT_EQ(release_file_view(b), nullptr);
+    EXPECT_EQ(views(), 0);
+}
+
+// The transfer that opened the view ends first; a later request shares the
+// view of one that is still running, and the view closes with the last.
+TEST_F(FileViewTest, ViewOutlivesItsOpenerAndIsSharedOnFromASharer) {
+    dir_.write("boot.img", "abc");
+    TransferSession* opener = request("boot.img");
+    ASSERT_TRUE(attach_file_view(opener, 1u << 20));
+    start(opener);
+    TransferSession* b = request("boot.img");
+    ASSERT_TRUE(attach_file_view(b, 1u << 20));
+    start(b);
+    end(opener);
+    TransferSession* c = request("boot.img");
+    ASSERT_TRUE(attach_file_view(c, 1u << 20));
+    EXPECT_EQ(c->viewBase, b->viewBase);
+    start(c);
+    EXPECT_EQ(views(), 1);
+    end(b);
+    EXPECT_EQ(views(), 1);
+    end(c);
     EXPECT_EQ(views(), 0);
 }
 

@@ -49,6 +49,30 @@ TEST_F(UdpTest, WaitTimesOutAndSkipsClosedSlots) {
     platform::close_udp_socket(sockets[1]);
 }
 
+// The transfers' wait-and-receive: a queued datagram comes back at once
+// whether the wait is shorter than the socket's receive slice (it polls
+// first) or not (the receive itself waits); one that does not fit fails
+// instead of passing for silence; silence is a time-out.
+TEST_F(UdpTest, ReceiveWithinTakesQueuedDatagramsAndTimesOutOnSilence) {
+    platform::Socket server = platform::open_udp_socket(kLoopback, 0);
+    platform::Socket client = platform::open_udp_socket(kLoopback, 0);
+    ASSERT_NE(server, kNoSocket);
+    ASSERT_NE(client, kNoSocket);
+    platform::Endpoint to = endpoint_of(server);
+    std::vector<char> buffer(16);
+    for (int timeoutMs : {50, 2000}) {
+        SCOPED_TRACE(timeoutMs);
+        ASSERT_EQ(platform::send_udp_to(client, "four", 4, to), 4);
+        ASSERT_EQ(platform::send_udp_to(client, "seventeen bytes!!", 17, to), 17);
+        EXPECT_EQ(platform::receive_udp_within(server, buffer.data(), 16, timeoutMs), 4);
+        EXPECT_EQ(platform::receive_udp_within(server, buffer.data(), 16, timeoutMs), -1);
+    }
+    EXPECT_EQ(platform::receive_udp_within(server, buffer.data(), 16, 50),
+              platform::kReceiveTimedOut);
+    platform::close_udp_socket(server);
+    platform::close_udp_socket(client);
+}
+
 TEST_F(UdpTest, RangeSkipsPortsInUseAndReportsThePortTaken) {
     platform::Socket first = platform::open_udp_socket(kLoopback, 0);
     ASSERT_NE(first, kNoSocket);

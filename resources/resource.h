@@ -1,0 +1,75 @@
+// Resource ids of the control panel, shared by panel.rc and the program (so
+// plain macros: windres reads this file too).
+#pragma once
+
+// The main menu and its commands.
+#define IDR_MAIN_MENU 102
+#define IDM_START 120
+#define IDM_STOP 121
+#define IDM_EXIT 122
+#define IDM_VIEW_LOG 123
+#define IDM_PREFERENCES 124
+#define IDM_ACCESS_CONTROL 125
+#define IDM_CONTENTS 126
+#define IDM_ABOUT 129
+#define IDM_NEW_ENTRY 130
+#define IDM_REMOVE_ENTRY 131
+
+// Dialog templates.
+#define IDD_ABOUT 103
+#define IDD_LANGUAGE_PAGE 105
+#define IDD_GENERAL_PAGE 106
+#define IDD_SERVER_PAGE 107
+#define IDD_OPTIONS_PAGE 108
+#define IDD_ACCESS_CONTROL 109
+#define IDD_LOG_VIEWER 110
+#define IDD_PXE_PAGE 111
+#define IDD_MULTICAST_ASSIGNMENT 112
+
+// The about box's background.
+#define IDB_ABOUT_BACKGROUND 132
+
+// Icons: the application, the progress bars in fifteenths (0/14 to 14/14),
+// the transfer results and the four access rights.
+#define IDI_APPLICATION_ICON 140
+#define IDI_PROGRESS_FIRST 141
+#define IDI_PROGRESS_LAST 155
+#define IDI_FAILED 162
+#define IDI_COMPLETE 163
+#define IDI_EMPTY 164
+#define IDI_WRITE_ONLY 165
+#define IDI_READ_ONLY 166
+#define IDI_NO_RIGHTS 167
+#define IDI_READ_WRITE 168
+
+// The string table: every built-in text that a translation can replace.
+#define IDS_TITLE 1
+#define IDS_DIR_TITLE 4
+#define IDS_MODULE 5
+#define IDS_LANGUAGE 6
+#define IDS_VERSION 7
+#define IDS_FAILED 9
+#define IDS_DIRECTORY 10
+#define IDS_DATE 11
+#define IDS_TIME 12
+#define IDS_IPADDR 13
+#define IDS_OPER 14
+#define IDS_FILE 15
+#define IDS_DURATION 16
+#define IDS_INSERT 17
+#define IDS_REMOVE 18
+#define IDS_PREFERENCES 19
+#define IDS_RANGE 20
+#define IDS_VIEW 21
+#define IDS_EXIT 22
+#define IDS_START 23
+#define IDS_STOP 24
+#define IDS_CLIENTS 25
+#define IDS_READY 26
+#define IDS_PAUSED 27
+#define IDS_ERROR_PORT 28
+#define IDS_ERROR_PIPE 29
+#define IDS_ERROR_INIT 30
+#define IDS_STATUS 31
+#define IDS_PORT 32
+#define IDS_MODE 33

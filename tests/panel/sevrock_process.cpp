@@ -1,0 +1,107 @@
+#include "tests/panel/sevrock_process.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "pipeclient/pipe_client.h"
+#include "platform/udp.h"
+#include "tests/panel/panel_harness.h"
+
+namespace {
+
+constexpr uint32_t kLoopback = 127u | (1u << 24);
+
+uint16_t free_udp_port() {
+    platform::Socket s = platform::open_udp_socket(kLoopback, 0);
+    platform::Endpoint local;
+    uint16_t port = 0;
+    if (s != kNoSocket && platform::local_endpoint(s, &local))
+        port = platform::port_from_network(local.port);
+    platform::close_udp_socket(s);
+    return port;
+}
+
+std::string reg_escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\\' || c == '"') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+// The pipe client reads the C library's environment, a child process the
+// system's: both get the name.
+void use_environment(const char* name, const std::string& value) {
+    SetEnvironmentVariableA(name, value.c_str());
+    _putenv_s(name, value.c_str());
+}
+
+}  // namespace
+
+std::string build_tree_program(const char* name) {
+    // Test programs live in tests\panel\ of the build tree.
+    return test_program_directory() + "..\\..\\" + name;
+}
+
+SevrockProcess::SevrockProcess() {
+    (void)platform::start_network();
+    static int counter = 0;
+    std::string id = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++);
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    folder_ = std::string(temp) + "panel-sevrock-" + id + "\\";
+    root_ = folder_ + "root\\";
+    store_ = folder_ + "Pravlen.reg";
+    pipe_ = "velquin-panel-test-" + id;
+    std::filesystem::create_directories(root_);
+    std::filesystem::create_directories(folder_ + "log");
+    port_ = free_udp_port();
+}
+
+SevrockProcess::~SevrockProcess() {
+    kill();
+    pipe_close();
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+}
+
+void SevrockProcess::write_store() const {
+    std::ofstream out(store_, std::ios::binary);
+    out << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Velquin\\Pravlen]\r\n"
+        << "\"Port\"=\"" << port_ << "\"\r\n"
+        << "\"RootDirectory\"=\"" << reg_escaped(root_) << "\"\r\n"
+        << "\"LogDir\"=\"" << reg_escaped(folder_ + "log\\") << "\"\r\n"
+        << "\"Timeout\"=\"1\"\r\n";
+}
+
+void SevrockProcess::add_file(const std::string& name, std::size_t size) const {
+    std::ofstream out(root_ + name, std::ios::binary);
+    std::string bytes(size, 'v');
+    out << bytes;
+}
+
+bool SevrockProcess::start() {
+    write_store();
+    use_environment("PRAVLEN_STORE", store_);
+    use_environment("PRAVLEN_PIPE", pipe_);
+    std::string command = "\"" + build_tree_program("Sevrock.exe") + "\" -debug";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        folder_.c_str(), &startup, &process_)) {
+        return false;
+    }
+    ServerSettings settings;
+    return pump_until([&] { return fetch_settings(&settings) > 0; }, 20000);
+}
+
+void SevrockProcess::kill() {
+    if (!process_.hProcess) return;
+    TerminateProcess(process_.hProcess, 1);
+    WaitForSingleObject(process_.hProcess, 10000);
+    CloseHandle(process_.hProcess);
+    CloseHandle(process_.hThread);
+    process_ = PROCESS_INFORMATION{};
+}

@@ -1,0 +1,41 @@
+// A real Sevrock.exe for the panel's tests under Wine, started from the test
+// program in the same prefix: its own store file, root and log directory in
+// a temporary folder, a free loopback port and a control pipe name of its
+// own, which this process takes too, so that the panel under test talks to
+// this server and no other.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <windows.h>
+
+class SevrockProcess {
+  public:
+    SevrockProcess();
+    ~SevrockProcess();
+    SevrockProcess(const SevrockProcess&) = delete;
+    SevrockProcess& operator=(const SevrockProcess&) = delete;
+
+    // Starts "Sevrock.exe -debug" and waits until it answers the control
+    // pipe; false when it did not within the time.
+    bool start();
+    // Ends the server at once, as a stopped service would vanish.
+    void kill();
+
+    uint16_t port() const { return port_; }
+    // The root directory as the server holds it (with its backslash).
+    const std::string& root() const { return root_; }
+    // Writes a file of `size` bytes into the root.
+    void add_file(const std::string& name, std::size_t size) const;
+
+  private:
+    void write_store() const;
+
+    std::string folder_, root_, store_, pipe_;
+    uint16_t port_ = 0;
+    PROCESS_INFORMATION process_{};
+};
+
+// The program's own path for another program of the build tree.
+std::string build_tree_program(const char* name);
