@@ -109,6 +109,7 @@ int resolve_path(TransferSession* session,
         // rule applies and files may be replaced.
         resolved->overwrite = true;
         resolved->baseDir = prefix->second;
+        resolved->mapName = std::string(request.substr(1));
         std::string path = prefix->second + std::string(request.substr(prefix->first.size()));
         return store_in(session, path) ? -1 : kMsgPathTooLong;
     }
@@ -117,10 +118,12 @@ int resolve_path(TransferSession* session,
     if (root.size() + request.size() + 1 >= kPathSize) return kMsgPathTooLong;
     std::string relative(request);
     std::string path = root;
+    resolved->mapName = std::string(request);
     if (settings.server.RootIPspecific) {
         if (auto address = address_directory(settings, session->clientAddress)) {
             path += *address + "\\";
             relative = *address + "\\";
+            resolved->mapName = relative + resolved->mapName;
         }
     }
     if (!check_access(settings, relative, session->clientAddress, session->opcode,

@@ -12,6 +12,7 @@
 struct ResolvedPath {
     bool overwrite = false;  // an existing file may be replaced
     std::string baseDir;     // the directory an upload must stay inside
+    std::string mapName;     // the file's name in the PXE file map
 };
 
 // Resolves `name` (already free of ":" and "..", with "\" separators) for

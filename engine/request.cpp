@@ -6,8 +6,10 @@
 #include <string_view>
 
 #include "engine/file_view.h"
+#include "engine/multicast.h"
 #include "engine/packets.h"
 #include "engine/paths.h"
+#include "engine/transfer.h"
 #include "engine/text.h"
 #include "engine/text_mode.h"
 #include "platform/files.h"
@@ -63,10 +65,20 @@ void log_request_line(const TransferSession& s) {
         if (n >= 0 && static_cast<std::size_t>(n) < sizeof line)
             n += std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), format, value);
     };
+    auto add_group = [&](const char* format, const char* address, unsigned port, unsigned last) {
+        if (n >= 0 && static_cast<std::size_t>(n) < sizeof line)
+            n += std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), format, address,
+                               port, last);
+    };
     if (s.opcode == kOpReadRequest) add(" Size %u", s.transferSize);
     if (s.optionFlags & kOptionTsize) add(" tsize %u", s.transferSize);
     if (s.optionFlags & kOptionBlksize) add(" blksize %u", s.blockSize);
     if (s.optionFlags & kOptionTimeout) add(" timeout %u", s.timeoutSeconds);
+    char group[kIpv4TextSize];
+    format_ipv4(s.multicastAddress, group);
+    if (s.optionFlags & kOptionMulticast)
+        add_group(" multicast %s,%u,%u", group, s.multicastPort, s.isMaster);
+    if (s.pxeMulticast) add_group(" PXEmulticast %s,%u,%u", group, s.multicastPort, s.blockSize);
     log_line(kLogRequests, "%s%s\n", kStamp, line);
 }
 
@@ -87,8 +99,15 @@ bool read_number(const char* value,
     return true;
 }
 
+// The settings that decide which options are taken.
+struct OptionRules {
+    int options;
+    bool multicast;
+};
+
 // Applies one option; -1 when it was taken or skipped, else 8 with status.
-int apply_option(TransferSession* s, int options, const char* name, const char* value) {
+int apply_option(TransferSession* s, OptionRules rules, const char* name, const char* value) {
+    int options = rules.options;
     uint32_t v = 0;
     if (iequals(name, "blksize") && (options & kOptionBlksize)) {
         // Below 8 bytes a block cannot make progress; above 65464 it no
@@ -105,9 +124,12 @@ int apply_option(TransferSession* s, int options, const char* name, const char* 
         if (!read_number(value, 0, 0xFFFFFFFFu, false, &v)) return refuse(s, 8, kMsgBadTsize);
         s->optionFlags |= kOptionTsize;
         s->transferSize = v;
+    } else if (iequals(name, "multicast") && rules.multicast) {
+        if (s->opcode != kOpReadRequest || *value) return refuse(s, 8, kMsgBadMulticast);
+        s->optionFlags |= kOptionMulticast;
     }
-    // Any other option, and the multicast option for now, is skipped
-    // without a word, as clients expect of options a server does not know.
+    // Any other option is skipped without a word, as clients expect of
+    // options a server does not know.
     return kAccepted;
 }
 
@@ -128,15 +150,26 @@ int open_stream(TransferSession* s) {
     return kAccepted;
 }
 
-int accept_read(TransferSession* s, const Settings& settings) {
+// The read side: PXE multicast for a plain request on the PXE port, then a
+// shared view or a stream, then the multicast group.
+int accept_read(TransferSession* s,
+                const Settings& settings,
+                const ResolvedPath& resolved,
+                bool plainPxeRequest) {
     if (platform::file_kind(s->fileName) != platform::FileKind::kRegular) {
         log_request_line(*s);
         return refuse(s, 1, kMsgFileNotFound);
     }
+    if (plainPxeRequest && find_pxe_mapping(s, settings, resolved.mapName) == PxeOutcome::kAbsorbed)
+        return refuse(s, kSendNothing, kMsgUnspecified);
     bool multicast = (s->optionFlags & kOptionMulticast) != 0;
     int viewBit = multicast ? 1 : 2;
     bool view = !s->textMode && (settings.server.MMF & viewBit);
-    if (!view || !attach_file_view(s, settings.server.MMFmax)) return open_stream(s);
+    if (!view || !attach_file_view(s, settings.server.MMFmax)) {
+        int result = open_stream(s);
+        if (result != kAccepted) return result;
+    }
+    if (multicast) assign_multicast(s, settings);
     return kAccepted;
 }
 
@@ -178,7 +211,8 @@ void append_option(uint8_t* packet, std::size_t* length, const char* name, const
 }  // namespace
 
 int parse_options(const char* text, int length, TransferSession* session) {
-    int options = current_settings().server.Options;
+    Settings settings = current_settings();
+    OptionRules rules{settings.server.Options, settings.multicast.Multicast != 0};
     while (length > 0) {
         log_line(kLogDetails, "%s TFTP len %u, option %.*s\n", kStamp,
                  static_cast<unsigned>(length), length, text);
@@ -192,7 +226,7 @@ int parse_options(const char* text, int length, TransferSession* session) {
         if (valueLength < 0) valueLength = room;
         log_line(kLogDetails, "%s TFTP len %u, optarg %.*s\n", kStamp, static_cast<unsigned>(room),
                  valueLength, value);
-        int result = apply_option(session, options, text, value);
+        int result = apply_option(session, rules, text, value);
         if (result >= 0) return result;
         text = value + valueLength + 1;
         length = room - valueLength - 1;
@@ -200,10 +234,7 @@ int parse_options(const char* text, int length, TransferSession* session) {
     return kAccepted;
 }
 
-int parse_request(int /*socketIndex*/,
-                  const uint8_t* datagram,
-                  int length,
-                  TransferSession* session) {
+int parse_request(int socketIndex, const uint8_t* datagram, int length, TransferSession* session) {
     Settings settings = current_settings();
     uint16_t opcode = get16(datagram);
     log_line(kLogDetails, "%s TFTP len %u req %u\n", kStamp, static_cast<unsigned>(length), opcode);
@@ -248,8 +279,10 @@ int parse_request(int /*socketIndex*/,
         if (result >= 0) return result;
     }
 
-    int result =
-        opcode == kOpReadRequest ? accept_read(session, settings) : accept_write(session, resolved);
+    bool plainPxeRequest = socketIndex == kPxeSocket && remaining <= 0;
+    int result = opcode == kOpReadRequest
+                     ? accept_read(session, settings, resolved, plainPxeRequest)
+                     : accept_write(session, resolved);
     if (result >= 0) return result;
     log_request_line(*session);
     return kAccepted;
@@ -271,7 +304,16 @@ int send_oack(TransferSession* session) {
     option(kOptionBlksize, "blksize", session->blockSize);
     option(kOptionTimeout, "timeout", session->timeoutSeconds);
     option(kOptionTsize, "tsize", session->transferSize);
-    int sent = platform::send_udp(session->dataSocket, packet, length);
+    if (session->optionFlags & kOptionMulticast) {
+        uint32_t a = session->multicastAddress;
+        std::snprintf(text, sizeof text, "%u.%u.%u.%u,%u,%u", a & 0xFF, (a >> 8) & 0xFF,
+                      (a >> 16) & 0xFF, a >> 24, static_cast<unsigned>(session->multicastPort),
+                      is_master(session) ? 1u : 0u);
+        append_option(packet, &length, "multicast", text);
+        std::size_t used = std::strlen(line);
+        std::snprintf(line + used, sizeof line - used, " multicast %s", text);
+    }
+    int sent = send_to_client(session, packet, length);
     log_line(kLogRequests, "%s TFTP  Oack sent%s\n", kStamp, line);
     return sent;
 }

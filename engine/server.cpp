@@ -123,13 +123,19 @@ void refuse_request(TransferSession* session,
                     int code,
                     platform::Socket socket,
                     platform::Endpoint from) {
-    send_error_packet(static_cast<uint32_t>(code), session->status, socket, from);
     char address[kIpv4TextSize];
+    format_ipv4(session->clientAddress, address);
+    if (code == kSendNothing) {
+        // The client already receives the running PXE multicast of the file.
+        log_line(kLogRequests, "%s TFTP  PXE request from %s joins the multicast of %s\n", kStamp,
+                 address, session->fileName);
+        return;
+    }
+    send_error_packet(static_cast<uint32_t>(code), session->status, socket, from);
     bool namesFile = code == 1 || code == 2;
-    log_result(kLogResults, "%s  Error   %-15s %-10s %u %s %s\n", kStamp,
-               format_ipv4(session->clientAddress, address), request_name(session->opcode),
-               static_cast<unsigned>(code), code <= 8 ? error_message(code) : "",
-               namesFile ? session->fileName : "");
+    log_result(kLogResults, "%s  Error   %-15s %-10s %u %s %s\n", kStamp, address,
+               request_name(session->opcode), static_cast<unsigned>(code),
+               code <= 8 ? error_message(code) : "", namesFile ? session->fileName : "");
 }
 
 // Frees a record that never got a worker, with whatever it holds. A refused

@@ -10,6 +10,7 @@
 
 #include "engine/client_list.h"
 #include "engine/file_view.h"
+#include "engine/multicast.h"
 #include "engine/packets.h"
 #include "engine/request.h"
 #include "engine/server.h"
@@ -36,10 +37,32 @@ constexpr int kReadFailed = -2;
 
 uint16_t low16(uint32_t value) { return static_cast<uint16_t>(value); }
 
-bool connect_to_client(TransferSession* s) {
+bool is_group_member(const TransferSession* s) { return (s->optionFlags & kOptionMulticast) != 0; }
+
+// The nearest block to `reference` whose low 16 bits are `number`: the block
+// a 16-bit acknowledgement names.
+uint32_t unwrap_block(uint32_t reference, uint16_t number) {
+    uint32_t block = (reference & ~uint32_t{0xFFFF}) | number;
+    if (block > reference && block - reference > 0x8000 && block >= 0x10000) return block - 0x10000;
+    if (block < reference && reference - block > 0x8000) return block + 0x10000;
+    return block;
+}
+
+// A group transfer keeps its socket unconnected and receives from its
+// client only; every other transfer connects to its client.
+bool prepare_data_socket(TransferSession* s, const TransferSettings& settings) {
+    if (sends_to_group(s)) {
+        if (settings.address && !platform::set_multicast_interface(s->dataSocket, settings.address))
+            log_result(kLogRequests, "%s TFTP  Error multicast interface failed\n", kStamp);
+        return true;
+    }
     if (platform::connect_udp(s->dataSocket, {s->clientAddress, s->clientPort})) return true;
     log_result(kLogRequests, "%s TFTP  Error data connection failed\n", kStamp);
     return false;
+}
+
+bool is_from_client(const TransferSession* s, platform::Endpoint from) {
+    return from.address == s->clientAddress && from.port == s->clientPort;
 }
 
 void log_transfer_result(const TransferSession* s, int result, int64_t seconds) {
@@ -86,7 +109,7 @@ void finish_transfer(TransferSession* s) {
     s->packet = nullptr;
     std::free(s->secondPacket);
     s->secondPacket = nullptr;
-    // A multicast transfer hands its master role on here.
+    if (is_group_member(s)) hand_over_master(s);
     release_file(s);
     platform::close_udp_socket(s->dataSocket);
     mark_finished(s, platform::wall_seconds());
@@ -99,16 +122,25 @@ void make_printable(char* text) {
         if (static_cast<unsigned char>(*text) < 0x20 || *text == 0x7F) *text = '.';
 }
 
-// The one place that decides where a data block goes. Multicast masters will
-// send to the group here; every other transfer sends to its client.
-int send_to_receivers(const TransferSession* s, const uint8_t* packet, std::size_t length) {
-    return platform::send_udp(s->dataSocket, packet, length);
+int send_to_group(const TransferSession* s, const uint8_t* packet, std::size_t length) {
+    platform::Endpoint group{s->multicastAddress, platform::port_to_network(s->multicastPort)};
+    return platform::send_udp_to(s->dataSocket, packet, length, group);
 }
 
-// Whether acknowledgement `number` is the one awaited. Multicast clients may
-// acknowledge any block; everyone else acknowledges the last block sent.
-bool ack_is_expected(const TransferSession* s, uint16_t number) {
-    return number == low16(s->blockNumber);
+// The one place that decides where data block `index` goes. A PXE multicast
+// sends its first block to the client as well, so that the client learns the
+// transfer's port; a group's master sends to the group; every other
+// transfer sends to its client.
+int send_to_receivers(const TransferSession* s,
+                      uint32_t index,
+                      const uint8_t* packet,
+                      std::size_t length) {
+    if (s->pxeMulticast) {
+        if (index == 0 && send_to_client(s, packet, length) < 0) return -1;
+        return send_to_group(s, packet, length);
+    }
+    if (is_group_member(s) && is_master(s)) return send_to_group(s, packet, length);
+    return send_to_client(s, packet, length);
 }
 
 int ack_failure(int result) {
@@ -117,12 +149,28 @@ int ack_failure(int result) {
     return result;
 }
 
-// An acknowledgement of a block the file does not have is a failure.
-int judge_ack(const TransferSession* s, uint16_t number) {
-    log_line(kLogPackets, "%s TFTP  received ack %u\n", kStamp, number);
-    uint64_t offset = (static_cast<uint64_t>(number) - 1) * s->blockSize;
-    if (number == 0 || offset <= s->transferSize) return kAckTaken;
+// An acknowledgement of a block the file does not have is a failure. A
+// group member that is not master has everything once it acknowledges the
+// file's last block.
+int judge_ack(const TransferSession* s, uint32_t block) {
+    log_line(kLogPackets, "%s TFTP  received ack %u\n", kStamp, static_cast<unsigned>(block));
+    uint64_t end = static_cast<uint64_t>(block) * s->blockSize;
+    if (is_group_member(s) && !is_master(s) && end > s->transferSize) return kAckPastEnd;
+    if (block == 0 || end - s->blockSize <= s->transferSize) return kAckTaken;
     return ack_failure(kAckFailed);
+}
+
+// Group members may acknowledge any block: the master steers the group's
+// sending with it, the others report their progress. Everyone else
+// acknowledges the last block sent.
+int examine_ack(TransferSession* s, uint16_t number) {
+    if (is_group_member(s)) {
+        s->blockNumber = unwrap_block(s->blockNumber, number);
+        return judge_ack(s, s->blockNumber);
+    }
+    if (number == low16(s->blockNumber)) return judge_ack(s, number);
+    log_line(kLogRequests, "%s TFTP  ack ignored %u, %u\n", kStamp, number, s->blockNumber);
+    return kReplyUnexpectedAck;
 }
 
 int examine_reply(TransferSession* s, const uint8_t* datagram, int length) {
@@ -132,10 +180,7 @@ int examine_reply(TransferSession* s, const uint8_t* datagram, int length) {
         return kAckPeerError;
     }
     if (opcode != kOpAck) return kReplyIgnored;
-    uint16_t number = get16(datagram + 2);
-    if (ack_is_expected(s, number)) return judge_ack(s, number);
-    log_line(kLogRequests, "%s TFTP  ack ignored %u, %u\n", kStamp, number, s->blockNumber);
-    return kReplyUnexpectedAck;
+    return examine_ack(s, get16(datagram + 2));
 }
 
 // Reads block `index` from the stream, repositioning it first unless the
@@ -185,12 +230,48 @@ struct Download {
     bool ahead = false;  // block `sent` is already on its way, in secondPacket
 };
 
+bool is_waiting_member(const TransferSession* s) { return is_group_member(s) && !is_master(s); }
+
+// A group member whose option acknowledgement stays unanswered receives the
+// group's data without a word; its worker waits, one time-out after another,
+// until the member becomes master or its client is done.
+int wait_for_promotion(TransferSession* s) {
+    while (!is_master(s)) {
+        switch (wait_for_ack(s)) {
+            case kAckFailed:
+                return kTimedOut;
+            case kAckPeerError:
+                return kAbortedByClient;
+            case kAckPastEnd:
+                return kCompleted;
+            case kAckStopped:
+                return kStoppedResult;
+            default:
+                break;
+        }
+    }
+    return kProceed;
+}
+
+// A member promoted while it waited sends the option acknowledgement again,
+// now naming it master, as the next retry.
 int option_phase(TransferSession* s, const TransferSettings& settings) {
     for (int r = 0; !stopping(); ++r) {
         send_oack(s);
         switch (wait_for_ack(s)) {
             case kAckTaken:
-                return kProceed;
+                // Only an acknowledgement of the option acknowledgement itself
+                // serves a member on its own; others report its progress.
+                if (!is_waiting_member(s) || s->blockNumber == 0) return kProceed;
+                [[fallthrough]];
+            case kAckNone:
+                if (is_waiting_member(s)) {
+                    int waited = wait_for_promotion(s);
+                    if (waited != kProceed) return waited;
+                } else {
+                    log_line(kLogRequests, "%s TFTP  ack timeout %u\n", kStamp, s->blockNumber);
+                }
+                break;
             case kAckPeerError:
                 return kAbortedByClient;
             case kAckPastEnd:
@@ -199,9 +280,6 @@ int option_phase(TransferSession* s, const TransferSettings& settings) {
                 return kStoppedResult;
             case kAckFailed:
                 return kTimedOut;
-            case kAckNone:
-                log_line(kLogRequests, "%s TFTP  ack timeout %u\n", kStamp, s->blockNumber);
-                break;
             default:
                 break;
         }
@@ -258,6 +336,8 @@ int await_ack(Download& d) {
                 return kProceed;
             case kAckPeerError:
                 return kAbortedByClient;
+            case kAckPastEnd:
+                return kCompleted;
             case kAckStopped:
                 return kStoppedResult;
             case kAckFailed:
@@ -275,7 +355,18 @@ int await_ack(Download& d) {
     }
 }
 
-// The download goes on from the record's blockNumber: 0 for a new transfer.
+// Whether the download is over after an acknowledgement. A group goes on
+// after the block its master acknowledged, which need not be the last one
+// sent; the group is done once the file's last block is acknowledged.
+bool acknowledged_last_block(Download& d) {
+    TransferSession* s = d.s;
+    if (!is_group_member(s)) return s->blockLength < s->blockSize;
+    d.sent = unwrap_block(d.sent, low16(s->blockNumber));
+    return static_cast<uint64_t>(d.sent) * s->blockSize > s->transferSize;
+}
+
+// The download goes on from the record's blockNumber: 0 for a new transfer,
+// the last block its client acknowledged for a promoted group member.
 int data_phase(TransferSession* s, const TransferSettings& settings) {
     Download d{s, settings, s->blockNumber};
     while (!stopping()) {
@@ -284,9 +375,16 @@ int data_phase(TransferSession* s, const TransferSettings& settings) {
         count_block_sent(d);
         result = await_ack(d);
         if (result != kProceed) return result;
-        if (s->blockLength < s->blockSize) return kCompleted;
+        if (acknowledged_last_block(d)) return kCompleted;
     }
     return kStoppedResult;
+}
+
+// A master's group datagrams travel as far as MulticastTTL allows.
+void set_group_reach(TransferSession* s, const TransferSettings& settings) {
+    if (!is_group_member(s) || !is_master(s) || settings.multicastTtl == 1) return;
+    if (!platform::set_multicast_ttl(s->dataSocket, settings.multicastTtl))
+        log_result(kLogRequests, "%s TFTP  Error multicast ttl failed\n", kStamp);
 }
 
 bool wants_second_packet(const TransferSession* s, const TransferSettings& settings) {
@@ -302,6 +400,7 @@ TransferSettings transfer_settings_now() {
     t.windowSize = s.server.WindowSize != 0;
     t.largeFiles = s.server.LargeFiles != 0;
     t.multicastTtl = s.multicast.MulticastTTL;
+    t.address = s.server.Address;
     return t;
 }
 
@@ -322,7 +421,7 @@ bool start_transfer_worker(TransferSession* session) {
 
 void transfer_worker(TransferSession* session) {
     TransferSettings settings = transfer_settings_now();
-    if (connect_to_client(session)) run_transfer(session, settings);
+    if (prepare_data_socket(session, settings)) run_transfer(session, settings);
     finish_transfer(session);
 }
 
@@ -334,8 +433,16 @@ int send_file(TransferSession* s, const TransferSettings& settings) {
         int result = option_phase(s, settings);
         if (result != kProceed) return result;
     }
+    set_group_reach(s, settings);
     return data_phase(s, settings);
 }
+
+int send_to_client(const TransferSession* s, const void* data, std::size_t length) {
+    if (!sends_to_group(s)) return platform::send_udp(s->dataSocket, data, length);
+    return platform::send_udp_to(s->dataSocket, data, length, {s->clientAddress, s->clientPort});
+}
+
+bool sends_to_group(const TransferSession* s) { return is_group_member(s) || s->pxeMulticast; }
 
 int read_block(TransferSession* s, uint8_t* packet, uint32_t index) {
     put16(packet, kOpData);
@@ -348,7 +455,7 @@ int read_block(TransferSession* s, uint8_t* packet, uint32_t index) {
 }
 
 int send_block(TransferSession* s, uint32_t index, const uint8_t* packet, int length) {
-    int sent = send_to_receivers(s, packet, static_cast<std::size_t>(length) + 4);
+    int sent = send_to_receivers(s, index, packet, static_cast<std::size_t>(length) + 4);
     if (sent < 0) {
         log_result(kLogResults, "%s TFTP  sent block %u %u failed\n", kStamp, index, length);
         return -1;
@@ -362,11 +469,13 @@ int wait_for_ack(TransferSession* s) {
     uint8_t reply[kReplyBufferSize];
     for (;;) {
         int length = -1;
-        int waited = receive_before(s->dataSocket, reply, sizeof reply, deadline, &length);
+        platform::Endpoint from;
+        int waited = receive_before(s->dataSocket, reply, sizeof reply, deadline, &length, &from);
         if (waited == kWaitStopped) return kAckStopped;
         if (waited == kWaitTimedOut) return kAckNone;
         if (waited == kWaitFailed) return ack_failure(kAckFailed);
-        if (length < 4) continue;  // a failed receive or a runt is ignored
+        // A failed receive, a runt or a stranger's datagram is ignored.
+        if (length < 4 || !is_from_client(s, from)) continue;
         int result = examine_reply(s, reply, length);
         if (result == kReplyIgnored) continue;
         if (result != kReplyUnexpectedAck) return result;
@@ -378,12 +487,13 @@ int receive_before(uint64_t socket,
                    uint8_t* buffer,
                    std::size_t capacity,
                    int64_t deadlineMs,
-                   int* length) {
+                   int* length,
+                   platform::Endpoint* from) {
     for (;;) {
         if (stopping()) return kWaitStopped;
         int64_t remaining = deadlineMs - platform::monotonic_ms();
         int slice = static_cast<int>(std::clamp<int64_t>(remaining, 0, kStopPollMs));
-        int n = platform::receive_udp_within(socket, buffer, capacity, slice);
+        int n = platform::receive_udp_within(socket, buffer, capacity, slice, from);
         if (n == platform::kReceiveWaitFailed) return kWaitFailed;
         if (n != platform::kReceiveTimedOut) {
             *length = n;

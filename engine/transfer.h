@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "pipeclient/records.h"
+#include "platform/udp.h"
 
 // Results of a transfer, stored in `status` when the worker ends.
 enum TransferResult : int {
@@ -27,6 +28,7 @@ struct TransferSettings {
     bool windowSize = false;  // a second data block in flight
     bool largeFiles = true;   // blockNumber counts past 65535
     int multicastTtl = 1;
+    uint32_t address = 0;  // the interface group datagrams leave by; 0 = the system's choice
 };
 TransferSettings transfer_settings_now();
 
@@ -41,6 +43,14 @@ std::size_t packet_buffer_size(uint16_t blockSize);
 // Thread entry; runs one transfer to its end and leaves the record finished
 // for the sweep.
 void transfer_worker(TransferSession* session);
+
+// Sends a datagram to the transfer's own client. Multicast transfers keep
+// their data socket unconnected, since they also send to their group.
+int send_to_client(const TransferSession* session, const void* data, std::size_t length);
+
+// Whether the transfer sends to a multicast group: the multicast option was
+// accepted, or the request came for a PXE mapping.
+bool sends_to_group(const TransferSession* session);
 
 // The download and upload loops; they return a TransferResult.
 int send_file(TransferSession* session, const TransferSettings& settings);
@@ -79,11 +89,13 @@ void record_peer_error(TransferSession* session, const uint8_t* datagram, int le
 // Receives one datagram on the data socket into `buffer`, waiting at most
 // until `deadlineMs` on the monotonic clock and looking at the stop flag at
 // least twice a second. kWaitReadable stores the receive's result (a length,
-// or -1 for a failed receive, which callers ignore) in `*length`.
+// or -1 for a failed receive, which callers ignore) in `*length`, and the
+// sender through `from` when that is not null.
 enum WaitResult : int { kWaitFailed = -1, kWaitTimedOut = 0, kWaitReadable = 1, kWaitStopped = 2 };
 int receive_before(uint64_t socket,
                    uint8_t* buffer,
                    std::size_t capacity,
                    int64_t deadlineMs,
-                   int* length);
+                   int* length,
+                   platform::Endpoint* from = nullptr);
 int64_t deadline_after(uint32_t seconds);

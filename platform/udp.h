@@ -51,6 +51,11 @@ int wait_readable(const Socket* sockets, int count, int timeout_ms, bool* readab
 int send_udp(Socket socket, const void* data, std::size_t length);
 int send_udp_to(Socket socket, const void* data, std::size_t length, Endpoint peer);
 
+// Multicast sending of a socket: the time-to-live of its group datagrams,
+// and the interface they leave by, named by its address.
+[[nodiscard]] bool set_multicast_ttl(Socket socket, int ttl);
+[[nodiscard]] bool set_multicast_interface(Socket socket, uint32_t address);
+
 // Receives one datagram of at most `capacity` bytes. A datagram that does not
 // fit is consumed and reported as -1, like any other receive failure.
 int receive_udp(Socket socket, void* buffer, std::size_t capacity, Endpoint* from);
@@ -62,8 +67,13 @@ constexpr int kReceiveWaitFailed = -3;
 // Waits for one datagram on a socket from open_udp_socket* and receives it,
 // as wait_readable and then receive_udp would, but in one system call where
 // the platform allows. A wait may end early (after 500 ms, or on a signal)
-// with kReceiveTimedOut: callers with a longer time-out call again.
-int receive_udp_within(Socket socket, void* buffer, std::size_t capacity, int timeout_ms);
+// with kReceiveTimedOut: callers with a longer time-out call again. The
+// sender is stored through `from` when that is not null.
+int receive_udp_within(Socket socket,
+                       void* buffer,
+                       std::size_t capacity,
+                       int timeout_ms,
+                       Endpoint* from = nullptr);
 
 // The local address and port a socket is bound to.
 [[nodiscard]] bool local_endpoint(Socket socket, Endpoint* local);

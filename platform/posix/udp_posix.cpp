@@ -110,6 +110,16 @@ int send_udp_to(Socket socket, const void* data, std::size_t length, Endpoint pe
                                    reinterpret_cast<sockaddr*>(&sa), sizeof sa));
 }
 
+bool set_multicast_ttl(Socket socket, int ttl) {
+    return setsockopt(fd_of(socket), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) == 0;
+}
+
+bool set_multicast_interface(Socket socket, uint32_t address) {
+    in_addr outgoing{};
+    outgoing.s_addr = address;
+    return setsockopt(fd_of(socket), IPPROTO_IP, IP_MULTICAST_IF, &outgoing, sizeof outgoing) == 0;
+}
+
 int receive_udp(Socket socket, void* buffer, std::size_t capacity, Endpoint* from) {
     sockaddr_in sa{};
     socklen_t sa_length = sizeof sa;
@@ -130,14 +140,18 @@ int receive_udp(Socket socket, void* buffer, std::size_t capacity, Endpoint* fro
 }
 
 // A wait shorter than the socket's receive time-out polls first.
-int receive_udp_within(Socket socket, void* buffer, std::size_t capacity, int timeout_ms) {
+int receive_udp_within(Socket socket,
+                       void* buffer,
+                       std::size_t capacity,
+                       int timeout_ms,
+                       Endpoint* from) {
     if (timeout_ms < kReceiveSliceMs) {
         pollfd p{fd_of(socket), POLLIN, 0};
         int ready = poll(&p, 1, timeout_ms < 0 ? 0 : timeout_ms);
         if (ready == 0 || (ready < 0 && errno == EINTR)) return kReceiveTimedOut;
         if (ready < 0) return kReceiveWaitFailed;
     }
-    int n = receive_udp(socket, buffer, capacity, nullptr);
+    int n = receive_udp(socket, buffer, capacity, from);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         return kReceiveTimedOut;
     return n;

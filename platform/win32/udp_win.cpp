@@ -122,6 +122,19 @@ int send_udp_to(Socket socket, const void* data, std::size_t length, Endpoint pe
     return n == SOCKET_ERROR ? -1 : n;
 }
 
+bool set_multicast_ttl(Socket socket, int ttl) {
+    DWORD value = static_cast<DWORD>(ttl);
+    return setsockopt(handle_of(socket), IPPROTO_IP, IP_MULTICAST_TTL,
+                      reinterpret_cast<const char*>(&value), sizeof value) == 0;
+}
+
+bool set_multicast_interface(Socket socket, uint32_t address) {
+    in_addr outgoing{};
+    outgoing.s_addr = address;
+    return setsockopt(handle_of(socket), IPPROTO_IP, IP_MULTICAST_IF,
+                      reinterpret_cast<const char*>(&outgoing), sizeof outgoing) == 0;
+}
+
 int receive_udp(Socket socket, void* buffer, std::size_t capacity, Endpoint* from) {
     sockaddr_in sa{};
     int sa_length = sizeof sa;
@@ -139,12 +152,16 @@ int receive_udp(Socket socket, void* buffer, std::size_t capacity, Endpoint* fro
 
 // Winsock keeps select and then recvfrom: a blocking receive that runs into
 // SO_RCVTIMEO leaves the socket in an indeterminate state by its documents.
-int receive_udp_within(Socket socket, void* buffer, std::size_t capacity, int timeout_ms) {
+int receive_udp_within(Socket socket,
+                       void* buffer,
+                       std::size_t capacity,
+                       int timeout_ms,
+                       Endpoint* from) {
     bool readable = false;
     int ready = wait_readable(&socket, 1, timeout_ms < 0 ? 0 : timeout_ms, &readable);
     if (ready == 0) return kReceiveTimedOut;
     if (ready < 0) return kReceiveWaitFailed;
-    return receive_udp(socket, buffer, capacity, nullptr);
+    return receive_udp(socket, buffer, capacity, from);
 }
 
 bool local_endpoint(Socket socket, Endpoint* local) {

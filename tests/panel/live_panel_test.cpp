@@ -81,7 +81,7 @@ class SlowDownload {
     bool next() {
         if (started_) acknowledge();
         started_ = true;
-        return client_.receive(&last_, 5000) &&
+        return client_.receive(&last_, 20000) &&
                (last_.opcode == kOpData || last_.opcode == kOpOack);
     }
     // Acknowledges the last block, which ends the transfer.
@@ -129,7 +129,7 @@ TEST_F(LivePanelTest, TransferRowShowsProgressThenTheCheckMark) {
             panel.poll();
             return list_icon(list, 0) == 15 && bar_text(top_status_bar()) == " Active Clients: 0";
         },
-        5000));
+        20000));
     EXPECT_EQ(list_cell(list, 0, 0), "100 %");
 }
 

@@ -12,7 +12,7 @@
 
 // Dispatches this thread's messages until `done` holds or `timeoutMs` passed;
 // returns `done()`.
-bool pump_until(const std::function<bool()>& done, int timeoutMs = 5000);
+bool pump_until(const std::function<bool()>& done, int timeoutMs = 20000);
 // Dispatches what is queued now (and what that posts in turn).
 void pump_pending();
 
