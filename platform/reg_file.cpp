@@ -264,7 +264,9 @@ void RegFile::append_section(std::string_view key) {
             sections_.back().items.push_back(opaque(""));
         }
     }
-    std::string header = "[" + std::string(key) + "]";
+    std::string header;
+    header.reserve(key.size() + 2);
+    header.append("[").append(key).append("]");
     sections_.push_back(Section{std::move(header), std::string(key), {opaque("")}});
 }
 
