@@ -50,8 +50,8 @@ class Socket {
 // One transfer, driven by the run loop: readable socket, clock ticks.
 class Transfer {
   public:
-    Transfer(const RunSpec& run, TransferOutcome* out, int lane)
-        : run_(run), spec_(run.transfer), out_(out), lane_(lane) {}
+    Transfer(const RunPlan& run, TransferOutcome* out, int lane)
+        : run_(run), plan_(run.transfer), out_(out), lane_(lane) {}
 
     bool start(int epoll);
     void on_readable(int64_t now);
@@ -82,8 +82,8 @@ class Transfer {
     uint8_t* slot() { return out_->data.data() + (next_ - 1) * blockSize_; }
     bool slot_fits() const { return (next_ - 1) * blockSize_ + blockSize_ <= out_->data.size(); }
 
-    const RunSpec& run_;
-    const TransferSpec& spec_;
+    const RunPlan& run_;
+    const TransferSpec& plan_;
     TransferOutcome* out_;
     int lane_;
     Socket socket_;
@@ -98,7 +98,7 @@ class Transfer {
 
 bool Transfer::start(int epoll) {
     if (socket_.fd() < 0) return false;
-    if (!spec_.upload) out_->data.assign(spec_.size + spec_.blockSize + 4, 0);
+    if (!plan_.upload) out_->data.assign(plan_.size + plan_.blockSize + 4, 0);
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.ptr = this;
@@ -110,10 +110,10 @@ bool Transfer::start(int epoll) {
 
 void Transfer::send_request() {
     OptionList options;
-    if (spec_.blockSize != 512) options.emplace_back("blksize", std::to_string(spec_.blockSize));
-    if (spec_.timeoutOption) options.emplace_back("timeout", std::to_string(spec_.timeoutOption));
-    if (spec_.upload) options.emplace_back("tsize", std::to_string(spec_.size));
-    std::vector<uint8_t> packet = build_request(spec_.upload ? kWrq : kRrq, spec_.file, options);
+    if (plan_.blockSize != 512) options.emplace_back("blksize", std::to_string(plan_.blockSize));
+    if (plan_.timeoutOption) options.emplace_back("timeout", std::to_string(plan_.timeoutOption));
+    if (plan_.upload) options.emplace_back("tsize", std::to_string(plan_.size));
+    std::vector<uint8_t> packet = build_request(plan_.upload ? kWrq : kRrq, plan_.file, options);
     sockaddr_in to = to_sockaddr(run_.server.address, run_.server.port);
     sendto(socket_.fd(), packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
            sizeof to);
@@ -129,12 +129,12 @@ void Transfer::send_ack(uint16_t number) {
 // Sends block next_ straight from the source.
 void Transfer::send_block() {
     uint64_t offset = (next_ - 1) * blockSize_;
-    uint64_t left = spec_.size > offset ? spec_.size - offset : 0;
+    uint64_t left = plan_.size > offset ? plan_.size - offset : 0;
     lastLength_ = static_cast<uint32_t>(left < blockSize_ ? left : blockSize_);
     uint8_t head[4];
     put16(head, kData);
     put16(head + 2, static_cast<uint16_t>(next_));
-    iovec iov[2] = {{head, 4}, {const_cast<uint8_t*>(spec_.source + offset), lastLength_}};
+    iovec iov[2] = {{head, 4}, {const_cast<uint8_t*>(plan_.source + offset), lastLength_}};
     msghdr message{};
     message.msg_iov = iov;
     message.msg_iovlen = 2;
@@ -147,7 +147,7 @@ void Transfer::send_block() {
 int Transfer::receive(uint8_t** head, uint8_t** body, sockaddr_in* from) {
     static uint8_t scratch[kMaxDatagram + 4];
     static uint8_t header[4];
-    bool direct = state_ == State::kData && !spec_.upload && slot_fits();
+    bool direct = state_ == State::kData && !plan_.upload && slot_fits();
     iovec iov[2] = {{header, 4},
                     {direct ? slot() : scratch + 4, direct ? blockSize_ : kMaxDatagram}};
     msghdr message{};
@@ -191,8 +191,8 @@ void Transfer::on_packet(const uint8_t* head,
         return on_first_reply(head, body, length, now);
     }
     heardNs_ = now;
-    if (opcode == kData && !spec_.upload) on_data(get16(head + 2), body, length, now);
-    if (opcode == kAck && spec_.upload) on_ack(get16(head + 2), now);
+    if (opcode == kData && !plan_.upload) on_data(get16(head + 2), body, length, now);
+    if (opcode == kAck && plan_.upload) on_ack(get16(head + 2), now);
     if (opcode == kOack && next_ == 1) resend();  // our first answer was lost
 }
 
@@ -203,7 +203,7 @@ bool Transfer::take_oack(const uint8_t* head, const uint8_t* body, int length) {
     auto options = parse_oack(packet.data(), packet.size());
     auto size = options.find("blksize");
     blockSize_ = size == options.end() ? 512 : std::strtoul(size->second.c_str(), nullptr, 10);
-    return blockSize_ >= 8 && blockSize_ <= spec_.blockSize;
+    return blockSize_ >= 8 && blockSize_ <= plan_.blockSize;
 }
 
 void Transfer::on_first_reply(const uint8_t* head, const uint8_t* body, int length, int64_t now) {
@@ -212,10 +212,10 @@ void Transfer::on_first_reply(const uint8_t* head, const uint8_t* body, int leng
     if (opcode == kOack && !take_oack(head, body, length))
         return finish(now, "bad blksize in OACK");
     state_ = State::kData;
-    if (opcode == kOack && !spec_.upload) return send_ack(0);
-    if (spec_.upload && (opcode == kOack || (opcode == kAck && get16(head + 2) == 0)))
+    if (opcode == kOack && !plan_.upload) return send_ack(0);
+    if (plan_.upload && (opcode == kOack || (opcode == kAck && get16(head + 2) == 0)))
         return send_block();
-    if (opcode == kData && !spec_.upload && get16(head + 2) == 1 && length <= 512) {
+    if (opcode == kData && !plan_.upload && get16(head + 2) == 1 && length <= 512) {
         blockSize_ = 512;  // the server ignored the options
         std::memcpy(slot(), body, static_cast<std::size_t>(length));
         return on_data(1, slot(), length, now);
@@ -233,7 +233,7 @@ void Transfer::on_data(uint16_t number, const uint8_t* body, int length, int64_t
 }
 
 void Transfer::accept_block(uint32_t length, int64_t now) {
-    if (spec_.lossy && next_ % 64 == 0 && dropped_ != next_) {
+    if (plan_.lossy && next_ % 64 == 0 && dropped_ != next_) {
         dropped_ = next_;
         dropNs_ = now;
         ++out_->drops;
@@ -261,7 +261,7 @@ void Transfer::on_ack(uint16_t number, int64_t now) {
 
 void Transfer::resend() {
     if (state_ == State::kRequested) return send_request();
-    if (spec_.upload) return send_block();
+    if (plan_.upload) return send_block();
     send_ack(static_cast<uint16_t>(next_ - 1));
 }
 
@@ -280,13 +280,13 @@ void Transfer::finish(int64_t now, const std::string& error) {
     out_->ok = error.empty();
     out_->error = error;
     out_->seconds = static_cast<double>(now - startNs_) / 1e9;
-    if (!spec_.upload) out_->data.resize(out_->bytes);
+    if (!plan_.upload) out_->data.resize(out_->bytes);
 }
 
 // The run: lanes of transfers over one epoll set.
 class Run {
   public:
-    explicit Run(const RunSpec& spec) : spec_(spec), epoll_(epoll_create1(EPOLL_CLOEXEC)) {}
+    explicit Run(const RunPlan& plan) : plan_(plan), epoll_(epoll_create1(EPOLL_CLOEXEC)) {}
     ~Run() {
         if (epoll_ >= 0) close(epoll_);
     }
@@ -298,7 +298,7 @@ class Run {
     void tick_all(int64_t now);
     void retire(Transfer* transfer);
 
-    const RunSpec& spec_;
+    const RunPlan& plan_;
     int epoll_;
     std::vector<std::unique_ptr<Transfer>> lanes_;
     std::deque<TransferOutcome> outcomes_;
@@ -307,11 +307,11 @@ class Run {
 };
 
 void Run::launch(int lane, int64_t now) {
-    bool late = static_cast<double>(now - startNs_) / 1e9 > spec_.maxSeconds;
-    if (started_ >= spec_.total || late) return;
+    bool late = static_cast<double>(now - startNs_) / 1e9 > plan_.maxSeconds;
+    if (started_ >= plan_.total || late) return;
     outcomes_.emplace_back();
     ++started_;
-    lanes_[lane] = std::make_unique<Transfer>(spec_, &outcomes_.back(), lane);
+    lanes_[lane] = std::make_unique<Transfer>(plan_, &outcomes_.back(), lane);
     if (lanes_[lane]->start(epoll_)) {
         ++active_;
         return;
@@ -354,10 +354,10 @@ void Run::poll_once() {
 RunResult Run::go() {
     RunResult result;
     if (epoll_ < 0) return result;
-    lanes_.resize(static_cast<std::size_t>(spec_.lanes));
+    lanes_.resize(static_cast<std::size_t>(plan_.lanes));
     startNs_ = now_ns();
     nextTickNs_ = startNs_ + kTickNs;
-    for (int lane = 0; lane < spec_.lanes; ++lane) launch(lane, startNs_);
+    for (int lane = 0; lane < plan_.lanes; ++lane) launch(lane, startNs_);
     while (active_ > 0) poll_once();
     result.seconds = static_cast<double>(std::max(lastEndNs_, startNs_) - startNs_) / 1e9;
     for (auto& outcome : outcomes_) result.outcomes.push_back(std::move(outcome));
@@ -366,7 +366,7 @@ RunResult Run::go() {
 
 }  // namespace
 
-RunResult run_transfers(const RunSpec& spec) { return Run(spec).go(); }
+RunResult run_transfers(const RunPlan& plan) { return Run(plan).go(); }
 
 uint64_t hash_bytes(const uint8_t* data, std::size_t size) {
     uint64_t h = 0x9E3779B97F4A7C15ull ^ size;

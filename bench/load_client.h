@@ -40,7 +40,7 @@ struct TransferOutcome {
 
 // `lanes` transfers run at once; a lane that finishes starts the next
 // transfer until `total` were started or `maxSeconds` have passed.
-struct RunSpec {
+struct RunPlan {
     Server server;
     TransferSpec transfer;
     int lanes = 1;
@@ -55,7 +55,7 @@ struct RunResult {
     std::vector<TransferOutcome> outcomes;
 };
 
-RunResult run_transfers(const RunSpec& spec);
+RunResult run_transfers(const RunPlan& plan);
 
 // A 64-bit hash of the bytes, for checking data after the clock stops.
 uint64_t hash_bytes(const uint8_t* data, std::size_t size);

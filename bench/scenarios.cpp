@@ -78,7 +78,7 @@ class Suite {
 
   private:
     Metrics measure(const std::string& scenario);
-    RunSpec spec_for(const std::string& file, std::size_t size, uint32_t blockSize) const;
+    RunPlan plan_for(const std::string& file, std::size_t size, uint32_t blockSize) const;
     Metrics single_download(const std::string& scenario, uint32_t blockSize);
     Metrics concurrent(const std::string& scenario, int clients);
     Metrics requests(const std::string& scenario, int lanes);
@@ -91,17 +91,17 @@ class Suite {
     const FileSet& files_;
 };
 
-RunSpec Suite::spec_for(const std::string& file, std::size_t size, uint32_t blockSize) const {
-    RunSpec spec;
-    spec.server = o_.server;
-    spec.transfer.file = file;
-    spec.transfer.size = size;
-    spec.transfer.blockSize = blockSize;
-    return spec;
+RunPlan Suite::plan_for(const std::string& file, std::size_t size, uint32_t blockSize) const {
+    RunPlan plan;
+    plan.server = o_.server;
+    plan.transfer.file = file;
+    plan.transfer.size = size;
+    plan.transfer.blockSize = blockSize;
+    return plan;
 }
 
 Metrics Suite::single_download(const std::string& s, uint32_t blockSize) {
-    RunResult run = run_transfers(spec_for("big.bin", files_.big.size(), blockSize));
+    RunResult run = run_transfers(plan_for("big.bin", files_.big.size(), blockSize));
     double seconds = std::max(run.seconds, 1e-9);
     double blocks = run.outcomes.empty() ? 0 : static_cast<double>(run.outcomes[0].blocks);
     return {{s, "MB/s", number(mb(bytes_moved(run)) / seconds)},
@@ -110,10 +110,10 @@ Metrics Suite::single_download(const std::string& s, uint32_t blockSize) {
 }
 
 Metrics Suite::concurrent(const std::string& s, int clients) {
-    RunSpec spec = spec_for("mid.bin", files_.mid.size(), o_.sizes.concurrentBlock);
-    spec.lanes = spec.total = clients;
+    RunPlan plan = plan_for("mid.bin", files_.mid.size(), o_.sizes.concurrentBlock);
+    plan.lanes = plan.total = clients;
     ProcessSampler sampler(clients >= 100 ? o_.pid : 0);
-    RunResult run = run_transfers(spec);
+    RunResult run = run_transfers(plan);
     sampler.stop();
     std::vector<double> seconds = completion_seconds(run);
     Metrics m = {{s, "MB/s", number(mb(bytes_moved(run)) / std::max(run.seconds, 1e-9))},
@@ -128,11 +128,11 @@ Metrics Suite::concurrent(const std::string& s, int clients) {
 }
 
 Metrics Suite::requests(const std::string& s, int lanes) {
-    RunSpec spec = spec_for("small.bin", files_.small.size(), 512);
-    spec.lanes = lanes;
-    spec.total = o_.sizes.smallCount;
-    spec.maxSeconds = o_.sizes.smallSeconds;
-    RunResult run = run_transfers(spec);
+    RunPlan plan = plan_for("small.bin", files_.small.size(), 512);
+    plan.lanes = lanes;
+    plan.total = o_.sizes.smallCount;
+    plan.maxSeconds = o_.sizes.smallSeconds;
+    RunResult run = run_transfers(plan);
     std::vector<double> seconds = completion_seconds(run);
     for (double& v : seconds) v *= 1000;
     double rate = static_cast<double>(seconds.size()) / std::max(run.seconds, 1e-9);
@@ -157,10 +157,10 @@ std::string Suite::check_upload() const {
 
 Metrics Suite::upload(const std::string& s) {
     if (!o_.root.empty()) fs::remove(fs::path(o_.root) / "upload.bin");
-    RunSpec spec = spec_for("upload.bin", files_.upload.size(), 1468);
-    spec.transfer.upload = true;
-    spec.transfer.source = files_.upload.data();
-    RunResult run = run_transfers(spec);
+    RunPlan plan = plan_for("upload.bin", files_.upload.size(), 1468);
+    plan.transfer.upload = true;
+    plan.transfer.source = files_.upload.data();
+    RunResult run = run_transfers(plan);
     std::string verdict = check(run, nullptr);
     if (verdict == "ok") verdict = check_upload();
     return {{s, "MB/s", number(mb(bytes_moved(run)) / std::max(run.seconds, 1e-9))},
@@ -168,10 +168,10 @@ Metrics Suite::upload(const std::string& s) {
 }
 
 Metrics Suite::lossy(const std::string& s) {
-    RunSpec spec = spec_for("lossy.bin", files_.lossy.size(), 1468);
-    spec.transfer.lossy = true;
-    spec.transfer.timeoutOption = 1;  // every server resends after one second
-    RunResult run = run_transfers(spec);
+    RunPlan plan = plan_for("lossy.bin", files_.lossy.size(), 1468);
+    plan.transfer.lossy = true;
+    plan.transfer.timeoutOption = 1;  // every server resends after one second
+    RunResult run = run_transfers(plan);
     std::vector<double> recovery;
     int drops = 0;
     for (const TransferOutcome& o : run.outcomes) {

@@ -248,11 +248,11 @@ int cmd_compare(const Args& a) {
     return ok ? 0 : 1;
 }
 
-bool load_column(const std::string& spec, Column* column) {
-    std::size_t equals = spec.find('=');
+bool load_column(const std::string& plan, Column* column) {
+    std::size_t equals = plan.find('=');
     if (equals == std::string::npos) return false;
-    column->name = spec.substr(0, equals);
-    return read_metrics(spec.substr(equals + 1), &column->metrics);
+    column->name = plan.substr(0, equals);
+    return read_metrics(plan.substr(equals + 1), &column->metrics);
 }
 
 int cmd_report(const Args& a) {

@@ -24,18 +24,18 @@ std::vector<uint8_t> pattern(std::size_t size) {
     return bytes;
 }
 
-RunSpec spec_for(const Responder& responder,
+RunPlan plan_for(const Responder& responder,
                  const std::string& file,
                  std::size_t size,
                  uint32_t blockSize) {
-    RunSpec spec;
-    spec.server.address = htonl(INADDR_LOOPBACK);
-    spec.server.port = responder.port();
-    spec.transfer.file = file;
-    spec.transfer.size = size;
-    spec.transfer.blockSize = blockSize;
-    spec.giveUpMs = 3000;
-    return spec;
+    RunPlan plan;
+    plan.server.address = htonl(INADDR_LOOPBACK);
+    plan.server.port = responder.port();
+    plan.transfer.file = file;
+    plan.transfer.size = size;
+    plan.transfer.blockSize = blockSize;
+    plan.giveUpMs = 3000;
+    return plan;
 }
 
 TEST(LoadClient, DownloadsEveryByteAtEdgeSizes) {
@@ -44,7 +44,7 @@ TEST(LoadClient, DownloadsEveryByteAtEdgeSizes) {
             SCOPED_TRACE("blksize " + std::to_string(blockSize) + " size " + std::to_string(size));
             std::vector<uint8_t> file = pattern(size);
             Responder responder({{"f", &file}});
-            RunResult run = run_transfers(spec_for(responder, "f", size, blockSize));
+            RunResult run = run_transfers(plan_for(responder, "f", size, blockSize));
             ASSERT_EQ(run.outcomes.size(), 1u);
             const TransferOutcome& o = run.outcomes[0];
             EXPECT_TRUE(o.ok) << o.error;
@@ -58,7 +58,7 @@ TEST(LoadClient, DownloadsEveryByteAtEdgeSizes) {
 TEST(LoadClient, DownloadGoesOnPastBlock65535) {
     std::vector<uint8_t> file = pattern(65540 * 8 + 3);
     Responder responder({{"wrap", &file}});
-    RunResult run = run_transfers(spec_for(responder, "wrap", file.size(), 8));
+    RunResult run = run_transfers(plan_for(responder, "wrap", file.size(), 8));
     ASSERT_EQ(run.outcomes.size(), 1u);
     EXPECT_TRUE(run.outcomes[0].ok) << run.outcomes[0].error;
     EXPECT_EQ(run.outcomes[0].data, file);
@@ -69,10 +69,10 @@ TEST(LoadClient, UploadsEveryBlock) {
         SCOPED_TRACE(size);
         std::vector<uint8_t> source = pattern(size);
         Responder responder({});
-        RunSpec spec = spec_for(responder, "up", size, 512);
-        spec.transfer.upload = true;
-        spec.transfer.source = source.data();
-        RunResult run = run_transfers(spec);
+        RunPlan plan = plan_for(responder, "up", size, 512);
+        plan.transfer.upload = true;
+        plan.transfer.source = source.data();
+        RunResult run = run_transfers(plan);
         ASSERT_EQ(run.outcomes.size(), 1u);
         EXPECT_TRUE(run.outcomes[0].ok) << run.outcomes[0].error;
         EXPECT_EQ(run.outcomes[0].bytes, size);
@@ -85,9 +85,9 @@ TEST(LoadClient, UploadsEveryBlock) {
 TEST(LoadClient, LossyRunRecoversEveryDroppedBlock) {
     std::vector<uint8_t> file = pattern(200 * 512 + 17);
     Responder responder({{"lossy", &file}}, 30);
-    RunSpec spec = spec_for(responder, "lossy", file.size(), 512);
-    spec.transfer.lossy = true;
-    RunResult run = run_transfers(spec);
+    RunPlan plan = plan_for(responder, "lossy", file.size(), 512);
+    plan.transfer.lossy = true;
+    RunResult run = run_transfers(plan);
     ASSERT_EQ(run.outcomes.size(), 1u);
     const TransferOutcome& o = run.outcomes[0];
     EXPECT_TRUE(o.ok) << o.error;
@@ -100,10 +100,10 @@ TEST(LoadClient, LossyRunRecoversEveryDroppedBlock) {
 TEST(LoadClient, LanesRunUpToTheTotal) {
     std::vector<uint8_t> file = pattern(1024);
     Responder responder({{"small", &file}});
-    RunSpec spec = spec_for(responder, "small", file.size(), 512);
-    spec.lanes = 4;
-    spec.total = 25;
-    RunResult run = run_transfers(spec);
+    RunPlan plan = plan_for(responder, "small", file.size(), 512);
+    plan.lanes = 4;
+    plan.total = 25;
+    RunResult run = run_transfers(plan);
     ASSERT_EQ(run.outcomes.size(), 25u);
     for (const TransferOutcome& o : run.outcomes) {
         EXPECT_TRUE(o.ok) << o.error;
@@ -114,19 +114,19 @@ TEST(LoadClient, LanesRunUpToTheTotal) {
 TEST(LoadClient, NoLaneStartsAfterTheTimeLimit) {
     std::vector<uint8_t> file = pattern(100);
     Responder responder({{"small", &file}});
-    RunSpec spec = spec_for(responder, "small", file.size(), 512);
-    spec.lanes = 3;
-    spec.total = 1000;
-    spec.maxSeconds = 0;
-    EXPECT_EQ(run_transfers(spec).outcomes.size(), 3u);
+    RunPlan plan = plan_for(responder, "small", file.size(), 512);
+    plan.lanes = 3;
+    plan.total = 1000;
+    plan.maxSeconds = 0;
+    EXPECT_EQ(run_transfers(plan).outcomes.size(), 3u);
 }
 
 TEST(LoadClient, SilentServerFailsTheTransfer) {
     Responder responder({});  // serves nothing: a read request gets no answer
-    RunSpec spec = spec_for(responder, "missing", 10, 512);
-    spec.silenceMs = 50;
-    spec.giveUpMs = 200;
-    RunResult run = run_transfers(spec);
+    RunPlan plan = plan_for(responder, "missing", 10, 512);
+    plan.silenceMs = 50;
+    plan.giveUpMs = 200;
+    RunResult run = run_transfers(plan);
     ASSERT_EQ(run.outcomes.size(), 1u);
     EXPECT_FALSE(run.outcomes[0].ok);
     EXPECT_EQ(run.outcomes[0].error, "timed out");
