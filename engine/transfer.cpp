@@ -232,23 +232,31 @@ struct Download {
 
 bool is_waiting_member(const TransferSession* s) { return is_group_member(s) && !is_master(s); }
 
+// The result a wait for an acknowledgement ends the transfer with, or
+// kProceed when it does not end it (an acknowledgement, a time-out).
+// `failed` is what a failed wait means at this point.
+int result_of_wait(int ack, int failed) {
+    switch (ack) {
+        case kAckPeerError:
+            return kAbortedByClient;
+        case kAckPastEnd:
+            return kCompleted;
+        case kAckStopped:
+            return kStoppedResult;
+        case kAckFailed:
+            return failed;
+        default:
+            return kProceed;
+    }
+}
+
 // A group member whose option acknowledgement stays unanswered receives the
 // group's data without a word; its worker waits, one time-out after another,
 // until the member becomes master or its client is done.
 int wait_for_promotion(TransferSession* s) {
     while (!is_master(s)) {
-        switch (wait_for_ack(s)) {
-            case kAckFailed:
-                return kTimedOut;
-            case kAckPeerError:
-                return kAbortedByClient;
-            case kAckPastEnd:
-                return kCompleted;
-            case kAckStopped:
-                return kStoppedResult;
-            default:
-                break;
-        }
+        int result = result_of_wait(wait_for_ack(s), kTimedOut);
+        if (result != kProceed) return result;
     }
     return kProceed;
 }
@@ -258,30 +266,19 @@ int wait_for_promotion(TransferSession* s) {
 int option_phase(TransferSession* s, const TransferSettings& settings) {
     for (int r = 0; !stopping(); ++r) {
         send_oack(s);
-        switch (wait_for_ack(s)) {
-            case kAckTaken:
-                // Only an acknowledgement of the option acknowledgement itself
-                // serves a member on its own; others report its progress.
-                if (!is_waiting_member(s) || s->blockNumber == 0) return kProceed;
-                [[fallthrough]];
-            case kAckNone:
-                if (is_waiting_member(s)) {
-                    int waited = wait_for_promotion(s);
-                    if (waited != kProceed) return waited;
-                } else {
-                    log_line(kLogRequests, "%s TFTP  ack timeout %u\n", kStamp, s->blockNumber);
-                }
-                break;
-            case kAckPeerError:
-                return kAbortedByClient;
-            case kAckPastEnd:
-                return kCompleted;
-            case kAckStopped:
-                return kStoppedResult;
-            case kAckFailed:
-                return kTimedOut;
-            default:
-                break;
+        int ack = wait_for_ack(s);
+        int result = result_of_wait(ack, kTimedOut);
+        if (result != kProceed) return result;
+        // Only an acknowledgement of the option acknowledgement itself
+        // serves a member on its own; others report its progress.
+        bool progress = ack == kAckTaken && s->blockNumber != 0;
+        if (is_waiting_member(s) && (ack == kAckNone || progress)) {
+            result = wait_for_promotion(s);
+            if (result != kProceed) return result;
+        } else if (ack == kAckTaken) {
+            return kProceed;
+        } else if (ack == kAckNone) {
+            log_line(kLogRequests, "%s TFTP  ack timeout %u\n", kStamp, s->blockNumber);
         }
         if (r > settings.retransmit) return kTimedOut;
     }
@@ -331,23 +328,12 @@ int await_ack(Download& d) {
     TransferSession* s = d.s;
     bool last = s->blockLength < s->blockSize;
     for (int r = 0;; ++r) {
-        switch (wait_for_ack(s)) {
-            case kAckTaken:
-                return kProceed;
-            case kAckPeerError:
-                return kAbortedByClient;
-            case kAckPastEnd:
-                return kCompleted;
-            case kAckStopped:
-                return kStoppedResult;
-            case kAckFailed:
-                return last ? kCompleted : kTimedOut;
-            case kAckNone:
-                log_line(kLogRequests, "%s TFTP  ack timeout %u\n", kStamp, s->blockNumber);
-                break;
-            default:
-                break;
-        }
+        int ack = wait_for_ack(s);
+        if (ack == kAckTaken) return kProceed;
+        int result = result_of_wait(ack, last ? kCompleted : kTimedOut);
+        if (result != kProceed) return result;
+        if (ack == kAckNone)
+            log_line(kLogRequests, "%s TFTP  ack timeout %u\n", kStamp, s->blockNumber);
         if (r > d.settings.retransmit) return last ? kCompleted : kTimedOut;
         if (send_block(s, d.sent - 1, s->packet, static_cast<int>(s->blockLength)) < 0)
             return kSocketFailure;
