@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -81,6 +82,13 @@ TransferSession* find_active_transfer(uint32_t address, uint16_t port) {
     prune_running();
     for (TransferSession* s : g_running)
         if (is_active(s) && s->clientAddress == address && s->clientPort == port) return s;
+    return nullptr;
+}
+
+TransferSession* find_active_file(const char* fileName) {
+    prune_running();
+    for (TransferSession* s : g_running)
+        if (is_active(s) && platform::same_file_name(s->fileName, fileName)) return s;
     return nullptr;
 }
 

@@ -30,6 +30,10 @@ void mark_finished(TransferSession* session, int64_t now);
 // The first active record of this client (address and port in network order).
 TransferSession* find_active_transfer(uint32_t address, uint16_t port);
 
+// The first active record whose file is `fileName`, compared as the file
+// system compares names (receive loop only).
+TransferSession* find_active_file(const char* fileName);
+
 // One step of deferred reclamation; `now` in wall seconds.
 void sweep_transfers();
 void sweep_transfers_at(int64_t now);
