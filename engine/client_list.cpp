@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -30,6 +31,13 @@ int32_t worker_of(const TransferSession* session) {
 
 uint64_t socket_of(const TransferSession* session) {
     return std::atomic_ref<const uint64_t>(session->dataSocket).load(std::memory_order_acquire);
+}
+
+// A record's status while its transfer loop runs; then it holds the result.
+constexpr int32_t kTransferRunning = -1;
+
+int32_t status_of(const TransferSession* session) {
+    return std::atomic_ref<const int32_t>(session->status).load(std::memory_order_acquire);
 }
 
 int64_t finished_at(const TransferSession* session) {
@@ -81,6 +89,15 @@ TransferSession* find_active_transfer(uint32_t address, uint16_t port) {
     prune_running();
     for (TransferSession* s : g_running)
         if (is_active(s) && s->clientAddress == address && s->clientPort == port) return s;
+    return nullptr;
+}
+
+TransferSession* find_active_file(const char* fileName) {
+    prune_running();
+    for (TransferSession* s : g_running)
+        if (is_active(s) && status_of(s) == kTransferRunning &&
+            platform::same_file_name(s->fileName, fileName))
+            return s;
     return nullptr;
 }
 

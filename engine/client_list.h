@@ -30,6 +30,11 @@ void mark_finished(TransferSession* session, int64_t now);
 // The first active record of this client (address and port in network order).
 TransferSession* find_active_transfer(uint32_t address, uint16_t port);
 
+// The first record whose transfer still reads or writes the file
+// `fileName` (its loop has not ended), compared as the file system compares
+// names (receive loop only).
+TransferSession* find_active_file(const char* fileName);
+
 // One step of deferred reclamation; `now` in wall seconds.
 void sweep_transfers();
 void sweep_transfers_at(int64_t now);

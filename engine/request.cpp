@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/client_list.h"
 #include "engine/file_view.h"
 #include "engine/multicast.h"
 #include "engine/packets.h"
@@ -178,9 +179,11 @@ int accept_write(TransferSession* s, const ResolvedPath& resolved) {
         log_request_line(*s);
         return refuse(s, 6, kMsgFileExists);
     }
-    // A running download reads this file from a view: truncating it would
-    // pull the pages from under the download.
-    if (file_has_view(s->fileName)) {
+    // A running transfer reads or writes this file: truncating it would pull
+    // the pages from under a download's view, hand a streamed download the
+    // new content after the old, and interleave two uploads' blocks into one
+    // file of mixed content.
+    if (file_has_view(s->fileName) || find_active_file(s->fileName)) {
         log_request_line(*s);
         return refuse(s, 3, kMsgCreateFailed);
     }

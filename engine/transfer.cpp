@@ -1,5 +1,6 @@
 #include "engine/transfer.h"
 
+#include <atomic>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -93,7 +94,9 @@ void run_transfer(TransferSession* s, const TransferSettings& settings) {
     s->peerError[0] = '\0';
     bool upload = s->opcode == kOpWriteRequest;
     int result = upload ? receive_file(s, settings) : send_file(s, settings);
-    s->status = result;
+    // Published: from here on the transfer no longer reads or writes its
+    // file, and the receive loop may admit a new upload of it.
+    std::atomic_ref<int32_t>(s->status).store(result, std::memory_order_release);
     refresh_transfer_log();
     log_transfer_result(s, result, (platform::monotonic_ms() - start) / 1000);
     if (upload && result == kCompleted) {
