@@ -241,6 +241,8 @@ int parse_request(int socketIndex, const uint8_t* datagram, int length, Transfer
     Settings settings = current_settings();
     uint16_t opcode = get16(datagram);
     log_line(kLogDetails, "%s TFTP len %u req %u\n", kStamp, static_cast<unsigned>(length), opcode);
+    if (length >= 2 && opcode == kOpError)
+        return refuse(session, kIgnoreErrorPacket, kMsgBadPacket);
     if (length <= 2 || (opcode != kOpReadRequest && opcode != kOpWriteRequest))
         return refuse(session, 4, kMsgBadPacket);
     if (opcode == kOpWriteRequest && !settings.server.Upload)

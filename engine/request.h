@@ -9,8 +9,14 @@
 // Socket index of the listening socket a request came in on.
 enum ListenIndex : int { kTftpSocket = 0, kPxeSocket = 1 };
 
-// The parser's answer when nothing at all may be sent back.
+// The parser's answer when nothing at all may be sent back: the client
+// already receives the running PXE multicast of its file.
 inline constexpr int kSendNothing = 65536;
+
+// The parser's answer to an error packet on a listening port, which is never
+// answered: two servers answering each other's error packets (one of them
+// named by a forged sender) would send them back and forth for ever.
+inline constexpr int kIgnoreErrorPacket = 65537;
 
 // Block sizes a client may negotiate: the smallest the option allows, and
 // the largest block a UDP datagram carries.

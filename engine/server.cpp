@@ -126,9 +126,12 @@ void refuse_request(TransferSession* session,
     char address[kIpv4TextSize];
     format_ipv4(session->clientAddress, address);
     if (code == kSendNothing) {
-        // The client already receives the running PXE multicast of the file.
         log_line(kLogRequests, "%s TFTP  PXE request from %s joins the multicast of %s\n", kStamp,
                  address, session->fileName);
+        return;
+    }
+    if (code == kIgnoreErrorPacket) {
+        log_line(kLogRequests, "%s TFTP  error packet from %s ignored\n", kStamp, address);
         return;
     }
     send_error_packet(static_cast<uint32_t>(code), session->status, socket, from);

@@ -62,8 +62,24 @@ TEST_P(ServerTest, RefusedRequestGetsAnErrorPacketAndALogLine) {
     EXPECT_TRUE(server().wait_for(" Request from 127.0.0.1\n"));
     std::string path = server().program_path(server().root(), true) + "boot.img";
     EXPECT_TRUE(server().wait_for(" TFTP Get Name " + path + " Mode octet Size 0\n"));
-    EXPECT_TRUE(server().wait_for("  Error   127.0.0.1       Get        1 File not found " + path +
-                                  "\n"));
+    EXPECT_TRUE(
+        server().wait_for("  Error   127.0.0.1       Get        1 File not found " + path + "\n"));
+}
+
+// A forged sender could otherwise make two servers answer each other's error
+// packets for ever.
+TEST_P(ServerTest, ErrorPacketOnTheListeningPortIsNeverAnswered) {
+    server().set("Log", "2");
+    ASSERT_TRUE(server().start());
+    TftpClient client;
+    client.send_raw(std::string("\0\5\0\4oops\0", 9), TftpClient::server(server().port()));
+    EXPECT_TRUE(server().wait_for(" TFTP  error packet from 127.0.0.1 ignored\n"));
+    client.request(1, "boot.img", "octet", {}, server().port());
+    Packet reply;
+    ASSERT_TRUE(client.receive(&reply, 10000));
+    EXPECT_EQ(reply.body, "File not found");  // the first answer is to the request
+    ASSERT_TRUE(server().wait_for("  Error   127.0.0.1"));
+    EXPECT_EQ(server().count("  Error   127.0.0.1"), 1);
 }
 
 TEST_P(ServerTest, DatagramOfMoreThan1535BytesIsDroppedAndOneOf1535IsParsed) {

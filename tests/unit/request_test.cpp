@@ -101,6 +101,7 @@ TEST_F(RequestTest, RefusalsCarryTheirCodeAndMessage) {
     } cases[] = {
         {"two bytes", std::string("\0\1", 2), "4/10"},
         {"data opcode", request(3, "boot.img", "octet"), "4/10"},
+        {"error packet", std::string("\0\5\0\0oops\0", 9), "65537/10"},
         {"name without NUL", std::string("\0\1boot.img", 10), "4/11"},
         {"parent", request(1, "../x", "octet"), "4/11"},
         {"parent inside", request(1, "a/../b", "octet"), "4/11"},
