@@ -1,4 +1,5 @@
 #include "platform/file_ops.h"
+#include "platform/win32/win_handle.h"
 
 #include <windows.h>
 
@@ -6,28 +7,6 @@ namespace platform {
 namespace {
 
 constexpr int64_t kFileTimeTicksPerSecond = 10000000;  // FILETIME counts 100 ns since 1601
-
-class Handle {
-  public:
-    explicit Handle(HANDLE handle) : handle_(handle) {}
-    ~Handle() {
-        if (valid()) CloseHandle(handle_);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    // Closes now, reporting the error a deferred write may surface here.
-    bool close() {
-        HANDLE handle = handle_;
-        handle_ = INVALID_HANDLE_VALUE;
-        return CloseHandle(handle) != 0;
-    }
-
-  private:
-    HANDLE handle_;
-};
 
 int64_t file_time_ticks(FILETIME time) {
     return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) |

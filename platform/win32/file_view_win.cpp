@@ -1,31 +1,11 @@
 // Windows backend of platform/file_view.h: a file mapping object and a view.
 #include "platform/file_view.h"
+#include "platform/win32/win_handle.h"
 
 #include <windows.h>
 
 namespace platform {
 namespace {
-
-class Handle {
-  public:
-    explicit Handle(HANDLE handle) : handle_(handle) {}
-    ~Handle() {
-        if (valid()) CloseHandle(handle_);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-
-    bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle_; }
-    HANDLE release() {
-        HANDLE h = handle_;
-        handle_ = nullptr;
-        return h;
-    }
-
-  private:
-    HANDLE handle_;
-};
 
 // The size of a file that can be mapped, or 0.
 uint32_t mappable_size(HANDLE file) {

@@ -1,4 +1,5 @@
 #include "platform/files.h"
+#include "platform/win32/win_handle.h"
 
 #include <array>
 #include <cctype>
@@ -12,21 +13,6 @@ namespace platform {
 namespace {
 
 // An owned file handle, closed unless released.
-class Handle {
-  public:
-    explicit Handle(HANDLE h) : h_(h) {}
-    ~Handle() {
-        if (valid()) CloseHandle(h_);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
-    HANDLE get() const { return h_; }
-    HANDLE release() { return std::exchange(h_, INVALID_HANDLE_VALUE); }
-
-  private:
-    HANDLE h_;
-};
 
 bool iequal(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;

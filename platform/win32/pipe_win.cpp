@@ -2,6 +2,7 @@
 // is overlapped so that a stop request can end a wait on it, but each is
 // waited for at once: the protocol is strictly one request, one reply.
 #include "platform/pipe.h"
+#include "platform/win32/win_handle.h"
 
 #include <cstdlib>
 
@@ -13,29 +14,6 @@ namespace {
 constexpr const char* kPipePrefix = "\\\\.\\pipe\\";
 constexpr const char* kDefaultPipeName = "velquin_tftp_server";
 constexpr DWORD kInstanceTimeoutMs = 1000;
-
-class Handle {
-  public:
-    explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
-    ~Handle() { reset(); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ && handle_ != INVALID_HANDLE_VALUE; }
-    void reset(HANDLE handle = nullptr) {
-        if (valid()) CloseHandle(handle_);
-        handle_ = handle;
-    }
-    HANDLE release() {
-        HANDLE handle = handle_;
-        handle_ = nullptr;
-        return handle;
-    }
-
-  private:
-    HANDLE handle_;
-};
 
 HANDLE new_event() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }
 
