@@ -37,15 +37,6 @@ bool serves(uint16_t port) {
     return false;
 }
 
-std::string reg_escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\\' || c == '"') out += '\\';
-        out += c;
-    }
-    return out;
-}
-
 // Entries of /proc/<pid>/fd, or of /proc/<pid>/maps naming `file`.
 int open_descriptors(int pid) {
     int n = 0;
@@ -92,9 +83,9 @@ TEST_P(FaultTest, DamagedStoreGivesDefaultsAndTheServerServes) {
     std::ofstream store(server().store(), std::ios::binary);
     store << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Velquin\\Pravlen]\r\n"
           << "\"Port\"=\"" << server().port() << "\"\r\n"
-          << "\"RootDirectory\"=\"" << reg_escaped(server().program_path(server().root(), true))
+          << "\"RootDirectory\"=\"" << escape_reg(server().program_path(server().root(), true))
           << "\"\r\n"
-          << "\"LogDir\"=\"" << reg_escaped(server().program_path(server().folder(), true))
+          << "\"LogDir\"=\"" << escape_reg(server().program_path(server().folder(), true))
           << "\"\r\n"
           << "\x01\xff\xfe junk\r\n"
           << "\"Big\"=\"" << std::string(100000, 'x') << "\"\r\n"

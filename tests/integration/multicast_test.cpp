@@ -33,18 +33,6 @@ std::string unique_group() {
     return "239.255." + std::to_string(getpid() % 250 + 1) + "." + std::to_string(n % 250 + 1);
 }
 
-uint16_t free_port() {
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof sa;
-    bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &length);
-    close(fd);
-    return ntohs(sa.sin_port);
-}
-
 // A socket that has joined `group`:`port` on the loopback interface and
 // collects the data blocks sent there.
 class GroupReceiver {
@@ -133,7 +121,7 @@ class MulticastTest : public TargetTest {
     }
 
     std::string group_ = unique_group();
-    uint16_t groupPort_ = free_port();
+    uint16_t groupPort_ = free_udp_port();
     std::unique_ptr<GroupReceiver> receiver_;
 };
 
@@ -210,7 +198,7 @@ TEST_P(MulticastTest, PxePortSendsMappedFileToItsGroupAndAbsorbsRepeats) {
     const std::string image = pattern(2000);
     std::filesystem::create_directories(server().root() / "boot");
     std::ofstream(server().root() / "boot" / "image", std::ios::binary) << image;
-    uint16_t pxePort = free_port();
+    uint16_t pxePort = free_udp_port();
     server().set("PXE", "1");
     server().set("PxePort", std::to_string(pxePort));
     server().set("PxeBlocksize", "512");

@@ -15,6 +15,7 @@
 
 #include "platform/reg_file.h"
 #include "platform/udp.h"
+#include "tests/integration/tftp_client.h"
 
 extern char** environ;
 
@@ -25,6 +26,13 @@ constexpr uint32_t kLoopback = 127u | (1u << 24);
 
 std::string windows_dir() { return SEVROCK_WINDOWS_DIR; }
 
+int next_instance() {
+    static std::atomic<int> counter{0};
+    return counter++;
+}
+
+}  // namespace
+
 std::string escape_reg(const std::string& text) {
     std::string out;
     for (char c : text) {
@@ -34,29 +42,12 @@ std::string escape_reg(const std::string& text) {
     return out;
 }
 
-int next_instance() {
-    static std::atomic<int> counter{0};
-    return counter++;
-}
-
-}  // namespace
-
 bool target_available(Target target) {
     if (target == Target::kNative) return fs::exists(SEVROCK_NATIVE);
     return fs::exists(windows_dir() + "/Sevrock.exe") && fs::exists(windows_dir() + "/wine-run");
 }
 
 std::string target_name(Target target) { return target == Target::kNative ? "Native" : "Wine"; }
-
-uint16_t free_udp_port() {
-    platform::Socket s = platform::open_udp_socket(kLoopback, 0);
-    platform::Endpoint local;
-    uint16_t port = 0;
-    if (s != kNoSocket && platform::local_endpoint(s, &local))
-        port = platform::port_from_network(local.port);
-    platform::close_udp_socket(s);
-    return port;
-}
 
 ServerProcess::ServerProcess(Target target) : target_(target), port_(free_udp_port()) {
     folder_ = fs::temp_directory_path() /

@@ -19,8 +19,8 @@ enum class Target { kNative, kWine };
 bool target_available(Target target);
 std::string target_name(Target target);
 
-// A UDP port on 127.0.0.1 that was free a moment ago.
-uint16_t free_udp_port();
+// A value in the store's text form: backslashes and quotes escaped.
+std::string escape_reg(const std::string& text);
 
 class ServerProcess {
   public:

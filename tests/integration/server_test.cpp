@@ -5,31 +5,12 @@
 
 #include <string>
 
-#include "tests/integration/server_process.h"
+#include "tests/integration/target_test.h"
 #include "tests/integration/tftp_client.h"
 
 namespace {
 
-class ServerTest : public testing::TestWithParam<Target> {
-  protected:
-    void SetUp() override {
-        if (!target_available(GetParam()))
-            GTEST_SKIP() << target_name(GetParam()) << " build missing";
-    }
-    void TearDown() override {
-        if (HasFailure() && server_) std::cerr << "--- server output ---\n" << server_->output();
-    }
-    ServerProcess& server() {
-        if (!server_) server_ = std::make_unique<ServerProcess>(GetParam());
-        return *server_;
-    }
-
-    std::unique_ptr<ServerProcess> server_;
-};
-
-std::string test_name(const testing::TestParamInfo<Target>& info) {
-    return target_name(info.param);
-}
+class ServerTest : public TargetTest {};
 
 TEST_P(ServerTest, StartsWithTheBannerAndStopsOnCtrlC) {
     ASSERT_TRUE(server().start());
@@ -120,7 +101,7 @@ TEST_P(ServerTest, PortTakenOnAllAddressesEndsTheServer) {
 INSTANTIATE_TEST_SUITE_P(Server,
                          ServerTest,
                          testing::Values(Target::kNative, Target::kWine),
-                         test_name);
+                         target_test_name);
 
 // An interface address the host does not have: the failure is logged once and
 // the server keeps trying. Native only: it takes two passes of the 5-second

@@ -25,7 +25,6 @@ namespace {
 
 constexpr const char* kServiceName = "TFTPService";
 constexpr const char* kProductKey = "Software\\Velquin\\Pravlen";
-constexpr uint32_t kLoopback = 127u | (1u << 24);
 
 // The build gives the program's path as the Unix path of the build tree.
 std::string sevrock_path() {
@@ -202,18 +201,7 @@ class ServiceControlTest : public testing::Test {
 
     ServiceSandbox sandbox_;
     TempDir root_, logs_;
-    uint16_t port_ = free_port();
-
-  private:
-    static uint16_t free_port() {
-        platform::Socket s = platform::open_udp_socket(kLoopback, 0);
-        platform::Endpoint local;
-        uint16_t port = 0;
-        if (s != kNoSocket && platform::local_endpoint(s, &local))
-            port = platform::port_from_network(local.port);
-        platform::close_udp_socket(s);
-        return port;
-    }
+    uint16_t port_ = free_udp_port();
 };
 
 TEST_F(ServiceControlTest, InstallsRunsServesStopsAndRemoves) {

@@ -33,6 +33,16 @@ std::map<std::string, std::string> oack_options(const Packet& oack) {
     return options;
 }
 
+uint16_t free_udp_port() {
+    platform::Socket s = platform::open_udp_socket(kLoopback, 0);
+    platform::Endpoint local;
+    uint16_t port = 0;
+    if (s != kNoSocket && platform::local_endpoint(s, &local))
+        port = platform::port_from_network(local.port);
+    platform::close_udp_socket(s);
+    return port;
+}
+
 TftpClient::TftpClient() : socket_(platform::open_udp_socket(kLoopback, 0)) {}
 
 TftpClient::~TftpClient() { platform::close_udp_socket(socket_); }

@@ -21,6 +21,9 @@ struct Packet {
     std::size_t size = 0;
 };
 
+// A UDP port on 127.0.0.1 that was free a moment ago.
+uint16_t free_udp_port();
+
 // The options of an option acknowledgement.
 std::map<std::string, std::string> oack_options(const Packet& oack);
 

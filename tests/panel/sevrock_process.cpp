@@ -6,21 +6,10 @@
 
 #include "pipeclient/pipe_client.h"
 #include "platform/udp.h"
+#include "tests/integration/tftp_client.h"
 #include "tests/panel/panel_harness.h"
 
 namespace {
-
-constexpr uint32_t kLoopback = 127u | (1u << 24);
-
-uint16_t free_udp_port() {
-    platform::Socket s = platform::open_udp_socket(kLoopback, 0);
-    platform::Endpoint local;
-    uint16_t port = 0;
-    if (s != kNoSocket && platform::local_endpoint(s, &local))
-        port = platform::port_from_network(local.port);
-    platform::close_udp_socket(s);
-    return port;
-}
 
 std::string reg_escaped(const std::string& text) {
     std::string out;
