@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -170,14 +171,17 @@ POINT dialog_units(HWND dialog, int x, int y) {
     return {r.right, r.bottom};
 }
 
+// The controls at the bottom stand above the grip bar where it is higher
+// than the margin, so that it does not cut through their texts.
 void lay_out(HWND dialog, int width, int height) {
     POINT margin = dialog_units(dialog, 5, 5);
     HWND bar = GetDlgItem(dialog, kGripBar);
     int barHeight = window_size(bar).cy;
+    int lift = std::max(0, barHeight - static_cast<int>(margin.y));
     MoveWindow(bar, 0, height - barHeight, width, barHeight, TRUE);
     MoveWindow(GetDlgItem(dialog, kList), margin.x, margin.y, width - 2 * margin.x,
-               height - 6 * margin.y, TRUE);
-    int bottom = height - margin.y;
+               height - 6 * margin.y - lift, TRUE);
+    int bottom = height - margin.y - lift;
     place_bottom(dialog, kFileLabel, margin.x, bottom);
     place_bottom(dialog, kFileBox, 10 * margin.x, bottom);
     int buttonWidth = window_size(GetDlgItem(dialog, kPrintButton)).cx;
