@@ -5,8 +5,11 @@
 
 #include <clocale>
 
+#include "panel/about_box.h"
 #include "panel/administrator.h"
+#include "panel/log_viewer.h"
 #include "panel/message_box.h"
+#include "panel/modal_guard.h"
 #include "panel/owned_handle.h"
 #include "panel/placement.h"
 #include "panel/settings_copy.h"
@@ -176,15 +179,24 @@ void change_pause(int32_t action) {
     request_refresh();
 }
 
-// The menu's modal dialogs. The log viewer, the access-control dialog and the
-// about box bring their templates and procedures; while a template is
-// missing the dialog call fails and the user is told so.
+// The menu's modal dialogs. The access-control dialog brings its template
+// and procedure; while a template is missing the dialog call fails and the
+// user is told so.
 void run_modal_dialog(int templateId, DLGPROC procedure) {
+    ModalScope modal;
     if (DialogBoxParamA(g.instance, MAKEINTRESOURCEA(templateId), g.frame, procedure, 0) == -1)
         show_message(g.frame, 0, product_title(), "%s", dialog_failure_text());
 }
 
+// The tray menu stays usable under a modal window: what would open a second
+// one, or end the program under it, brings the open one forward instead.
+bool opens_window_or_exits(int id) {
+    return id == IDM_EXIT || id == IDM_VIEW_LOG || id == IDM_PREFERENCES ||
+           id == IDM_ACCESS_CONTROL || id == IDM_ABOUT;
+}
+
 void on_command(int id) {
+    if (opens_window_or_exits(id) && bring_modal_window_forward(g.frame)) return;
     switch (id) {
         case IDM_START:
             change_pause(1);
@@ -196,13 +208,16 @@ void on_command(int id) {
             DestroyWindow(g.frame);
             break;
         case IDM_VIEW_LOG:
-            run_modal_dialog(IDD_LOG_VIEWER, nullptr);
+            run_modal_dialog(IDD_LOG_VIEWER, log_viewer_proc);
             break;
         case IDM_ACCESS_CONTROL:
             run_modal_dialog(IDD_ACCESS_CONTROL, nullptr);
             break;
+        case IDM_CONTENTS:
+            open_help(g.frame);
+            break;
         case IDM_ABOUT:
-            run_modal_dialog(IDD_ABOUT, nullptr);
+            run_modal_dialog(IDD_ABOUT, about_proc);
             break;
     }
 }

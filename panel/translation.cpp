@@ -42,8 +42,7 @@ bool valid_file_name(const char* name) { return !std::strpbrk(name, "\\/:"); }
 // The file name to use, or empty for the built-in texts.
 void choose_file(char* name, std::size_t size) {
     read_user_text("Language", name, size);
-    if (!*name && (GetUserDefaultLangID() & 0x3FF) == kGerman)
-        std::snprintf(name, size, "%s", "deutsch.ini");
+    if (!*name && user_language_german()) std::snprintf(name, size, "%s", "deutsch.ini");
     if (!valid_file_name(name)) *name = '\0';
 }
 
@@ -60,6 +59,8 @@ void init_program_directory() {
 }
 
 const char* program_directory() { return g_language.programDirectory; }
+
+bool user_language_german() { return (GetUserDefaultLangID() & 0x3FF) == kGerman; }
 
 void load_language() {
     use_built_in_texts();

@@ -16,6 +16,10 @@
 void init_program_directory();
 const char* program_directory();
 
+// Whether the user's default language is German (the automatic choice of
+// deutsch.ini, the about box's notice, the German help document).
+bool user_language_german();
+
 // Chooses the translation file and sets the language state: the file in
 // force, the product title and the dialog-failure text.
 void load_language();

@@ -167,19 +167,18 @@ PipeToken log_open(const char* fileName) {
 }
 
 // The line is the reply's payload; it is cut to `size` with its NUL.
-const char* log_read_line(PipeToken stream, char* line, std::size_t size) {
+LineRead log_read_line(PipeToken stream, char* line, std::size_t size) {
     PipeMessage reply;
     int n = transact_token(kPipeReadLine, 0, stream, &reply);
-    if (size == 0 || n < static_cast<int>(kPipeHeaderSize) || reply.code != kPipeDone ||
-        !reply.argument) {
-        return nullptr;
-    }
+    if (size == 0 || n < static_cast<int>(kPipeHeaderSize) || reply.code != kPipeDone)
+        return LineRead::kFailed;
+    if (!reply.argument) return LineRead::kEnd;
     const char* text = reinterpret_cast<const char*>(reply.payload);
     std::size_t length = strnlen(text, static_cast<std::size_t>(n) - kPipeHeaderSize);
     length = std::min(length, size - 1);
     std::memcpy(line, text, length);
     line[length] = '\0';
-    return line;
+    return LineRead::kLine;
 }
 
 int log_close(PipeToken stream) {

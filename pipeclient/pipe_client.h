@@ -50,8 +50,12 @@ PipeToken log_find_first(void* findData);  // -1 when nothing matched
 int log_find_next(PipeToken search, void* findData);
 int log_find_close(PipeToken search);
 PipeToken log_open(const char* fileName);  // 0 when it cannot be opened
-// The next line (with its line end) into `line`, or null at the end.
-const char* log_read_line(PipeToken stream, char* line, std::size_t size);
+// The next line (with its line end) into `line`, cut to `size` with its NUL.
+// kEnd at the end of the file; kFailed when the server cannot be reached or
+// refuses the read (a stream it does not know), so that a reader can tell a
+// whole file from part of one.
+enum class LineRead { kLine, kEnd, kFailed };
+LineRead log_read_line(PipeToken stream, char* line, std::size_t size);
 int log_close(PipeToken stream);
 
 // Closes the connection (the control panel calls this at shutdown).

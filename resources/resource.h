@@ -73,3 +73,20 @@
 #define IDS_STATUS 31
 #define IDS_PORT 32
 #define IDS_MODE 33
+
+// Controls of the log viewer (template 110).
+#define IDC_LOG_PRINT 1006
+#define IDC_LOG_LIST 1024
+#define IDC_LOG_FILE 1036
+#define IDC_LOG_FILE_LABEL 1073
+
+// Controls of the about box (template 103).
+#define IDC_ABOUT_TITLE 1011
+#define IDC_ABOUT_NOTICE 1012
+#define IDC_ABOUT_LINK 1033
+
+// Texts of the about box, the help document and printing.
+#define IDS_NOTICE 50
+#define IDS_NOTICE_GERMAN 51
+#define IDS_ERROR_HELP 52
+#define IDS_ERROR_PRINT 53

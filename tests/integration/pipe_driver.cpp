@@ -158,7 +158,8 @@ std::string read_log(const std::string& name) {
     if (stream == 0) return "token=0";
     std::string out;
     char line[4096];
-    while (log_read_line(stream, line, sizeof line)) out += "[" + escaped(line) + "]";
+    while (log_read_line(stream, line, sizeof line) == LineRead::kLine)
+        out += "[" + escaped(line) + "]";
     return "lines=" + out + " close=" + std::to_string(log_close(stream));
 }
 

@@ -113,7 +113,7 @@ PipeToken log_find_first(void*) { return static_cast<PipeToken>(-1); }
 int log_find_next(PipeToken, void*) { return 0; }
 int log_find_close(PipeToken) { return 0; }
 PipeToken log_open(const char*) { return 0; }
-const char* log_read_line(PipeToken, char*, std::size_t) { return nullptr; }
+LineRead log_read_line(PipeToken, char*, std::size_t) { return LineRead::kFailed; }
 int log_close(PipeToken) { return -1; }
 
 void pipe_close() {}

@@ -233,7 +233,7 @@ TEST_F(MainWindowTest, DialogThatCannotBeCreatedIsReported) {
     PanelSession panel;
     ASSERT_TRUE(panel.started());
     MessageBoxWatcher box("Velquin TFTP Server");
-    panel.command(IDM_ABOUT);
+    panel.command(IDM_ACCESS_CONTROL);
     ASSERT_TRUE(box.finish());
     EXPECT_EQ(box.text(), "Failed to create dialog");
     EXPECT_EQ(box.owner(), main_window());

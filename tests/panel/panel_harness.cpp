@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 
 #include "panel/main_window.h"
+#include "panel/modal_guard.h"
 #include "panel/user_settings.h"
 #include "platform/process.h"
 
@@ -26,6 +28,35 @@ class UserKeyEnvironment : public testing::Environment {
 };
 
 const auto* const g_environment = testing::AddGlobalTestEnvironment(new UserKeyEnvironment);
+
+struct ModalWatch {
+    HWND owner;
+    const std::function<void(HWND)>& inspect;
+    DWORD deadline;
+    bool seen = false;
+    bool quit = false;
+};
+
+// The watches in force, by their thread timers; a watch may run inside
+// another's inspection (the print dialog over the log viewer).
+std::map<UINT_PTR, ModalWatch*> g_watches;
+
+void CALLBACK check_modal_window(HWND, UINT, UINT_PTR timer, DWORD) {
+    auto it = g_watches.find(timer);
+    if (it == g_watches.end()) return;
+    ModalWatch& watch = *it->second;
+    if (!watch.seen) {
+        if (HWND window = top_modal_window(watch.owner)) {
+            watch.seen = true;
+            watch.inspect(window);
+            return;
+        }
+    }
+    if (!watch.quit && static_cast<LONG>(GetTickCount() - watch.deadline) > 0) {
+        watch.quit = true;
+        PostQuitMessage(0);
+    }
+}
 
 }  // namespace
 
@@ -155,6 +186,25 @@ PanelSession::~PanelSession() {
 void PanelSession::poll() { SendMessageA(main_window(), WM_USER, 1, 1); }
 
 void PanelSession::command(int id) { SendMessageA(main_window(), WM_COMMAND, id, 0); }
+
+bool with_modal_window(HWND owner,
+                       const std::function<void()>& open,
+                       const std::function<void(HWND)>& inspect,
+                       int timeoutMs) {
+    ModalWatch watch{owner, inspect, GetTickCount() + static_cast<DWORD>(timeoutMs)};
+    UINT_PTR timer = SetTimer(nullptr, 0, 20, check_modal_window);
+    g_watches[timer] = &watch;
+    open();
+    KillTimer(nullptr, timer);
+    g_watches.erase(timer);
+    if (watch.quit) {
+        MSG message;
+        PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+    }
+    return watch.seen && !watch.quit;
+}
+
+void close_dialog(HWND dialog) { PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0); }
 
 MessageBoxWatcher::MessageBoxWatcher(std::string caption)
     : caption_(std::move(caption)), thread_([this] { watch(); }) {}

@@ -66,6 +66,18 @@ class PanelSession {
     bool started_ = false;
 };
 
+// Runs `open`, which enters a modal loop (a command that opens a dialog),
+// and once a window owned by `owner` is up, runs `inspect` with it from
+// inside that loop, on this thread; `inspect` closes it (close_dialog).
+// False when no such window came up. A window still open after `timeoutMs`
+// is ended with a quit message.
+bool with_modal_window(HWND owner,
+                       const std::function<void()>& open,
+                       const std::function<void(HWND)>& inspect,
+                       int timeoutMs = 20000);
+// Ends a dialog as Esc would.
+void close_dialog(HWND dialog);
+
 // Waits for a message box captioned `caption` on another thread, reads its
 // text and owner, and closes it with OK.
 class MessageBoxWatcher {

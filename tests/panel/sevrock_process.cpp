@@ -42,10 +42,11 @@ SevrockProcess::SevrockProcess() {
     GetTempPathA(sizeof temp, temp);
     folder_ = std::string(temp) + "panel-sevrock-" + id + "\\";
     root_ = folder_ + "root\\";
+    log_ = folder_ + "log\\";
     store_ = folder_ + "Pravlen.reg";
     pipe_ = "velquin-panel-test-" + id;
     std::filesystem::create_directories(root_);
-    std::filesystem::create_directories(folder_ + "log");
+    std::filesystem::create_directories(log_);
     port_ = free_udp_port();
 }
 
@@ -61,14 +62,35 @@ void SevrockProcess::write_store() const {
     out << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Velquin\\Pravlen]\r\n"
         << "\"Port\"=\"" << port_ << "\"\r\n"
         << "\"RootDirectory\"=\"" << reg_escaped(root_) << "\"\r\n"
-        << "\"LogDir\"=\"" << reg_escaped(folder_ + "log\\") << "\"\r\n"
-        << "\"Timeout\"=\"1\"\r\n";
+        << "\"LogDir\"=\"" << reg_escaped(log_) << "\"\r\n"
+        << "\"Timeout\"=\"1\"\r\n"
+        << values_;
 }
 
 void SevrockProcess::add_file(const std::string& name, std::size_t size) const {
     std::ofstream out(root_ + name, std::ios::binary);
     std::string bytes(size, 'v');
     out << bytes;
+}
+
+void SevrockProcess::set_value(const std::string& name, const std::string& text) {
+    values_ += "\"" + name + "\"=\"" + reg_escaped(text) + "\"\r\n";
+}
+
+void SevrockProcess::write_log_file(const std::string& name, const std::string& content) const {
+    std::ofstream(log_ + name, std::ios::binary) << content;
+}
+
+void SevrockProcess::log_console_to(const std::string& name) { consoleLog_ = name; }
+
+// The server's console, appended to a file of the log directory that others
+// may read and write meanwhile, as the server's own log files are.
+HANDLE SevrockProcess::open_console_log() const {
+    if (consoleLog_.empty()) return INVALID_HANDLE_VALUE;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return CreateFileA((log_ + consoleLog_).c_str(), FILE_APPEND_DATA,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 bool SevrockProcess::start() {
@@ -78,10 +100,17 @@ bool SevrockProcess::start() {
     std::string command = "\"" + build_tree_program("Sevrock.exe") + "\" -debug";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        folder_.c_str(), &startup, &process_)) {
-        return false;
+    HANDLE console = open_console_log();
+    if (console != INVALID_HANDLE_VALUE) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = console;
+        startup.hStdError = console;
     }
+    bool started =
+        CreateProcessA(nullptr, command.data(), nullptr, nullptr, console != INVALID_HANDLE_VALUE,
+                       CREATE_NO_WINDOW, nullptr, folder_.c_str(), &startup, &process_);
+    if (console != INVALID_HANDLE_VALUE) CloseHandle(console);
+    if (!started) return false;
     ServerSettings settings;
     return pump_until([&] { return fetch_settings(&settings) > 0; }, 20000);
 }

@@ -28,11 +28,21 @@ class SevrockProcess {
     const std::string& root() const { return root_; }
     // Writes a file of `size` bytes into the root.
     void add_file(const std::string& name, std::size_t size) const;
+    // A value of the store besides port, root and log directory, for the
+    // next start.
+    void set_value(const std::string& name, const std::string& text);
+    // The log directory (with its backslash), and a file written into it.
+    const std::string& log_directory() const { return log_; }
+    void write_log_file(const std::string& name, const std::string& content) const;
+    // "-debug" writes the log to the console instead of a file: from the
+    // next start, the console goes to the file `name` of the log directory.
+    void log_console_to(const std::string& name);
 
   private:
     void write_store() const;
+    HANDLE open_console_log() const;
 
-    std::string folder_, root_, store_, pipe_;
+    std::string folder_, root_, log_, store_, pipe_, values_, consoleLog_;
     uint16_t port_ = 0;
     PROCESS_INFORMATION process_{};
 };
