@@ -7,8 +7,10 @@
 #include <fstream>
 
 #include "panel/main_window.h"
+#include "panel/preferences.h"
 #include "panel/user_settings.h"
 #include "platform/process.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -26,6 +28,19 @@ class UserKeyEnvironment : public testing::Environment {
 };
 
 const auto* const g_environment = testing::AddGlobalTestEnvironment(new UserKeyEnvironment);
+
+// The script of with_preferences_sheet, run by a thread timer that the
+// sheet's modal loop dispatches.
+const std::function<void(HWND)>* g_sheetScript = nullptr;
+
+void CALLBACK run_sheet_script(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    HWND sheet = preferences_sheet();
+    if (!sheet || !g_sheetScript) return;
+    (*g_sheetScript)(sheet);
+    // Dropped with the sheet when the script closed it.
+    PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+}
 
 }  // namespace
 
@@ -155,6 +170,33 @@ PanelSession::~PanelSession() {
 void PanelSession::poll() { SendMessageA(main_window(), WM_USER, 1, 1); }
 
 void PanelSession::command(int id) { SendMessageA(main_window(), WM_COMMAND, id, 0); }
+
+void with_preferences_sheet(PanelSession& panel, const std::function<void(HWND sheet)>& script) {
+    g_sheetScript = &script;
+    SetTimer(nullptr, 0, 10, run_sheet_script);
+    panel.command(IDM_PREFERENCES);
+    g_sheetScript = nullptr;
+}
+
+HWND show_page(HWND sheet, int index) {
+    SendMessageA(sheet, PSM_SETCURSEL, static_cast<WPARAM>(index), 0);
+    return reinterpret_cast<HWND>(SendMessageA(sheet, PSM_INDEXTOHWND, index, 0));
+}
+
+void press(HWND sheet, int button) { SendMessageA(sheet, PSM_PRESSBUTTON, button, 0); }
+
+bool apply_enabled(HWND sheet) {
+    constexpr int kApplyButton = 0x3021;
+    return IsWindowEnabled(GetDlgItem(sheet, kApplyButton)) != FALSE;
+}
+
+void click(HWND page, int id) { SendDlgItemMessageA(page, id, BM_CLICK, 0, 0); }
+
+bool control_enabled(HWND page, int id) { return IsWindowEnabled(GetDlgItem(page, id)) != FALSE; }
+
+bool control_checked(HWND page, int id) { return IsDlgButtonChecked(page, id) == BST_CHECKED; }
+
+std::string page_text(HWND page, int id) { return window_text(GetDlgItem(page, id)); }
 
 MessageBoxWatcher::MessageBoxWatcher(std::string caption)
     : caption_(std::move(caption)), thread_([this] { watch(); }) {}

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include <windows.h>
@@ -16,6 +17,10 @@ class SevrockProcess {
     ~SevrockProcess();
     SevrockProcess(const SevrockProcess&) = delete;
     SevrockProcess& operator=(const SevrockProcess&) = delete;
+
+    // A value of the product key in the store the server starts with (the
+    // port, root, log directory and a Timeout of 1 are there already).
+    void set_value(const std::string& name, const std::string& text) { values_[name] = text; }
 
     // Starts "Sevrock.exe -debug" and waits until it answers the control
     // pipe; false when it did not within the time.
@@ -33,6 +38,7 @@ class SevrockProcess {
     void write_store() const;
 
     std::string folder_, root_, store_, pipe_;
+    std::map<std::string, std::string> values_;
     uint16_t port_ = 0;
     PROCESS_INFORMATION process_{};
 };
