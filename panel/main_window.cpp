@@ -12,12 +12,14 @@
 #include "panel/modal_guard.h"
 #include "panel/owned_handle.h"
 #include "panel/placement.h"
+#include "panel/preferences.h"
 #include "panel/settings_copy.h"
 #include "panel/status_rules.h"
 #include "panel/status_view.h"
 #include "panel/translation.h"
 #include "panel/user_settings.h"
 #include "pipeclient/pipe_client.h"
+#include "platform/store.h"
 #include "resources/resource.h"
 
 namespace {
@@ -209,6 +211,13 @@ void on_command(int id) {
             break;
         case IDM_VIEW_LOG:
             run_modal_dialog(IDD_LOG_VIEWER, log_viewer_proc);
+            break;
+        case IDM_PREFERENCES: {
+            ModalScope modal;
+            show_preferences(g.frame);
+        }
+            apply_texts();
+            request_refresh();
             break;
         case IDM_ACCESS_CONTROL:
             run_modal_dialog(IDD_ACCESS_CONTROL, nullptr);
@@ -431,6 +440,7 @@ bool start_panel(HINSTANCE instance, HINSTANCE previous, int showCommand, int* e
     g.instance = instance;
     init_common_controls();
     init_program_directory();
+    platform::store_init(program_directory());  // "MaxClients", read by the panel alone
     load_language();
     translate_string(IDS_ERROR_INIT, "ERROR_INIT", g.errorInit, sizeof g.errorInit);
     read_user_values();

@@ -22,6 +22,9 @@ constexpr int kColumnCount = 4;
 // A server lists the transfers of its last seconds; a reply stream that
 // never ends is cut here.
 constexpr int kMaxRows = 10000;
+// Polls for which a refusal of settings stays in the bottom status bar:
+// 3 to 9 seconds.
+constexpr int kRefusalNoticePolls = 3;
 
 struct Header {
     UINT stringId;
@@ -34,6 +37,8 @@ constexpr Header kHeaders[kColumnCount] = {{IDS_STATUS, "STATUS"},
 
 struct StatusViewState {
     StatusTexts texts;
+    std::string settingsRefused;
+    int refusalNoticePolls = 0;
     char headers[kColumnCount][32] = {};
     RefreshSchedule schedule;
     uint32_t running = 0;
@@ -133,6 +138,10 @@ void refresh_status() {
     fetch_settings(&settings);  // a failure shows the pipe-error text at once
     std::string stateLine =
         compose_state_line(settings, g_view.texts, server_paused(), g_view.pipeError);
+    if (g_view.refusalNoticePolls > 0) {
+        --g_view.refusalNoticePolls;
+        if (!g_view.pipeError) stateLine = g_view.settingsRefused;
+    }
     fetch_rows(status_list(), rootLength);
     set_bar_text(top_status_bar(), compose_clients_line(g_view.texts, g_view.running, view_mode()));
     set_bar_text(bottom_status_bar(), stateLine);
@@ -147,6 +156,7 @@ void load_status_texts() {
         translated(IDS_CLIENTS, "CLIENTS", 64), translated(IDS_MODE, "MODE", 64),
         translated(IDS_READY, "READY", 64),     translated(IDS_ERROR_PORT, "ERROR_PORT", 64),
         translated(IDS_PAUSED, "PAUSED", 64),   translated(IDS_ERROR_PIPE, "ERROR_PIPE", 64)};
+    g_view.settingsRefused = translated(IDS_ERROR_REFUSED, "ERROR_REFUSED", 64);
     for (int i = 0; i < kColumnCount; ++i)
         translate_string(kHeaders[i].stringId, kHeaders[i].key, g_view.headers[i],
                          sizeof g_view.headers[i]);
@@ -183,6 +193,11 @@ void show_pipe_error() {
     if (g_view.texts.pipeError.empty())
         g_view.texts.pipeError = translated(IDS_ERROR_PIPE, "ERROR_PIPE", 64);
     set_bar_text(bottom_status_bar(), g_view.texts.pipeError);
+}
+
+void show_settings_refused() {
+    g_view.refusalNoticePolls = kRefusalNoticePolls;
+    set_bar_text(bottom_status_bar(), g_view.settingsRefused);
 }
 
 void set_pipe_error() { g_view.pipeError = true; }

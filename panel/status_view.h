@@ -32,6 +32,11 @@ void set_up_columns();
 
 // Shows the "service not active" text in the bottom status bar at once.
 void show_pipe_error();
+// Shows that the server refused settings the panel sent, at once and for
+// the next few polls in place of the server's state (the notice would
+// otherwise vanish with the poll that follows an apply).
+void show_settings_refused();
+
 // The pipe-error flag: set when the last poll (or the start-up query) could
 // not reach the server.
 void set_pipe_error();

@@ -103,9 +103,14 @@ int pipe_get(int32_t command, int32_t argument, int32_t, void* destination) {
 }
 
 int pipe_set(int32_t command, int32_t length, const void* payload) {
+    if (!g_server.reachable) return unreachable();
     if (command == 2 && length == sizeof(ServerSettings) && payload)
         return send_settings(*static_cast<const ServerSettings*>(payload));
-    return g_server.reachable ? 0 : unreachable();
+    if (command == 4 && length == sizeof(MulticastSettings) && payload && g_server.mayChange) {
+        std::memcpy(&g_server.multicast, payload, sizeof g_server.multicast);
+        return 4;
+    }
+    return 0;
 }
 
 // The log files are not part of this double: there are none.

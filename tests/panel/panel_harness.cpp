@@ -9,8 +9,10 @@
 
 #include "panel/main_window.h"
 #include "panel/modal_guard.h"
+#include "panel/preferences.h"
 #include "panel/user_settings.h"
 #include "platform/process.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -56,6 +58,19 @@ void CALLBACK check_modal_window(HWND, UINT, UINT_PTR timer, DWORD) {
         watch.quit = true;
         PostQuitMessage(0);
     }
+}
+
+// The script of with_preferences_sheet, run by a thread timer that the
+// sheet's modal loop dispatches.
+const std::function<void(HWND)>* g_sheetScript = nullptr;
+
+void CALLBACK run_sheet_script(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    HWND sheet = preferences_sheet();
+    if (!sheet || !g_sheetScript) return;
+    (*g_sheetScript)(sheet);
+    // Dropped with the sheet when the script closed it.
+    PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
 }
 
 }  // namespace
@@ -205,6 +220,33 @@ bool with_modal_window(HWND owner,
 }
 
 void close_dialog(HWND dialog) { PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0); }
+
+void with_preferences_sheet(PanelSession& panel, const std::function<void(HWND sheet)>& script) {
+    g_sheetScript = &script;
+    SetTimer(nullptr, 0, 10, run_sheet_script);
+    panel.command(IDM_PREFERENCES);
+    g_sheetScript = nullptr;
+}
+
+HWND show_page(HWND sheet, int index) {
+    SendMessageA(sheet, PSM_SETCURSEL, static_cast<WPARAM>(index), 0);
+    return reinterpret_cast<HWND>(SendMessageA(sheet, PSM_INDEXTOHWND, index, 0));
+}
+
+void press(HWND sheet, int button) { SendMessageA(sheet, PSM_PRESSBUTTON, button, 0); }
+
+bool apply_enabled(HWND sheet) {
+    constexpr int kApplyButton = 0x3021;
+    return IsWindowEnabled(GetDlgItem(sheet, kApplyButton)) != FALSE;
+}
+
+void click(HWND page, int id) { SendDlgItemMessageA(page, id, BM_CLICK, 0, 0); }
+
+bool control_enabled(HWND page, int id) { return IsWindowEnabled(GetDlgItem(page, id)) != FALSE; }
+
+bool control_checked(HWND page, int id) { return IsDlgButtonChecked(page, id) == BST_CHECKED; }
+
+std::string page_text(HWND page, int id) { return window_text(GetDlgItem(page, id)); }
 
 MessageBoxWatcher::MessageBoxWatcher(std::string caption)
     : caption_(std::move(caption)), thread_([this] { watch(); }) {}

@@ -78,6 +78,24 @@ bool with_modal_window(HWND owner,
 // Ends a dialog as Esc would.
 void close_dialog(HWND dialog);
 
+// Opens the preferences sheet from the main window's menu and runs
+// `script` with the sheet once its modal loop waits for input. The script
+// ends with OK or Cancel; a sheet it leaves open (a failed assertion) is
+// cancelled. Returns when the sheet has closed and the main window has
+// refreshed its texts.
+void with_preferences_sheet(PanelSession& panel, const std::function<void(HWND sheet)>& script);
+
+// The sheet's page at `index`, shown (and so created) first.
+HWND show_page(HWND sheet, int index);
+// Presses a button of the sheet (PSBTN_OK, PSBTN_APPLYNOW, PSBTN_CANCEL).
+void press(HWND sheet, int button);
+bool apply_enabled(HWND sheet);
+// Clicks a button control of a page as the mouse would.
+void click(HWND page, int id);
+bool control_enabled(HWND page, int id);
+bool control_checked(HWND page, int id);
+std::string page_text(HWND page, int id);
+
 // Waits for a message box captioned `caption` on another thread, reads its
 // text and owner, and closes it with OK.
 class MessageBoxWatcher {

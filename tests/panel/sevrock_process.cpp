@@ -58,23 +58,21 @@ SevrockProcess::~SevrockProcess() {
 }
 
 void SevrockProcess::write_store() const {
+    std::map<std::string, std::string> values{{"Port", std::to_string(port_)},
+                                              {"RootDirectory", root_},
+                                              {"LogDir", log_},
+                                              {"Timeout", "1"}};
+    for (const auto& [name, text] : values_) values[name] = text;
     std::ofstream out(store_, std::ios::binary);
-    out << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Velquin\\Pravlen]\r\n"
-        << "\"Port\"=\"" << port_ << "\"\r\n"
-        << "\"RootDirectory\"=\"" << reg_escaped(root_) << "\"\r\n"
-        << "\"LogDir\"=\"" << reg_escaped(log_) << "\"\r\n"
-        << "\"Timeout\"=\"1\"\r\n"
-        << values_;
+    out << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Velquin\\Pravlen]\r\n";
+    for (const auto& [name, text] : values)
+        out << "\"" << name << "\"=\"" << reg_escaped(text) << "\"\r\n";
 }
 
 void SevrockProcess::add_file(const std::string& name, std::size_t size) const {
     std::ofstream out(root_ + name, std::ios::binary);
     std::string bytes(size, 'v');
     out << bytes;
-}
-
-void SevrockProcess::set_value(const std::string& name, const std::string& text) {
-    values_ += "\"" + name + "\"=\"" + reg_escaped(text) + "\"\r\n";
 }
 
 void SevrockProcess::write_log_file(const std::string& name, const std::string& content) const {

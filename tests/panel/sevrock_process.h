@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include <windows.h>
@@ -16,6 +17,10 @@ class SevrockProcess {
     ~SevrockProcess();
     SevrockProcess(const SevrockProcess&) = delete;
     SevrockProcess& operator=(const SevrockProcess&) = delete;
+
+    // A value of the product key in the store the server starts with (the
+    // port, root, log directory and a Timeout of 1 are there already).
+    void set_value(const std::string& name, const std::string& text) { values_[name] = text; }
 
     // Starts "Sevrock.exe -debug" and waits until it answers the control
     // pipe; false when it did not within the time.
@@ -28,9 +33,6 @@ class SevrockProcess {
     const std::string& root() const { return root_; }
     // Writes a file of `size` bytes into the root.
     void add_file(const std::string& name, std::size_t size) const;
-    // A value of the store besides port, root and log directory, for the
-    // next start.
-    void set_value(const std::string& name, const std::string& text);
     // The log directory (with its backslash), and a file written into it.
     const std::string& log_directory() const { return log_; }
     void write_log_file(const std::string& name, const std::string& content) const;
@@ -42,7 +44,8 @@ class SevrockProcess {
     void write_store() const;
     HANDLE open_console_log() const;
 
-    std::string folder_, root_, log_, store_, pipe_, values_, consoleLog_;
+    std::string folder_, root_, log_, store_, pipe_, consoleLog_;
+    std::map<std::string, std::string> values_;
     uint16_t port_ = 0;
     PROCESS_INFORMATION process_{};
 };
