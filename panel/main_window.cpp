@@ -5,6 +5,7 @@
 
 #include <clocale>
 
+#include "panel/access_control.h"
 #include "panel/administrator.h"
 #include "panel/message_box.h"
 #include "panel/owned_handle.h"
@@ -15,6 +16,7 @@
 #include "panel/translation.h"
 #include "panel/user_settings.h"
 #include "pipeclient/pipe_client.h"
+#include "platform/store.h"
 #include "resources/resource.h"
 
 namespace {
@@ -199,7 +201,13 @@ void on_command(int id) {
             run_modal_dialog(IDD_LOG_VIEWER, nullptr);
             break;
         case IDM_ACCESS_CONTROL:
-            run_modal_dialog(IDD_ACCESS_CONTROL, nullptr);
+            run_modal_dialog(IDD_ACCESS_CONTROL, access_control_dialog);
+            break;
+        case IDM_NEW_ENTRY:
+            insert_rule_row();
+            break;
+        case IDM_REMOVE_ENTRY:
+            remove_rule_row();
             break;
         case IDM_ABOUT:
             run_modal_dialog(IDD_ABOUT, nullptr);
@@ -416,6 +424,7 @@ bool start_panel(HINSTANCE instance, HINSTANCE previous, int showCommand, int* e
     g.instance = instance;
     init_common_controls();
     init_program_directory();
+    platform::store_init(program_directory());  // the access rules' store
     load_language();
     translate_string(IDS_ERROR_INIT, "ERROR_INIT", g.errorInit, sizeof g.errorInit);
     read_user_values();
