@@ -154,11 +154,13 @@ TEST_F(AccessControlTest, RulesRoundTripThroughTheStoreToTheServer) {
     EXPECT_EQ(settings.AccessControl, 1);
 
     // The server applies them to the next requests.
-    TftpClient client;
-    TftpClient::Result allowed = client.download(server_.port(), "open.bin");
+    TftpClient reader, refusedReader;
+    TftpClient::Result allowed =
+        reader.download(server_.port(), "open.bin", "octet", {}, 512, 20000);
     EXPECT_TRUE(allowed.ok);
     EXPECT_EQ(allowed.data.size(), 700u);
-    TftpClient::Result refused = client.download(server_.port(), "b/closed.bin");
+    TftpClient::Result refused =
+        refusedReader.download(server_.port(), "b/closed.bin", "octet", {}, 512, 20000);
     EXPECT_FALSE(refused.ok);
     EXPECT_EQ(refused.error.body, "Access denied");
 
