@@ -196,6 +196,17 @@ TEST_F(AccessControlTest, RulesRoundTripThroughTheStoreToTheServer) {
     command(dialog, IDCANCEL, BN_CLICKED);
     DestroyWindow(dialog);
     EXPECT_EQ(stored("%root%\\0"), "r,127.0.0.1");
+
+    // Without the server only Cancel is offered.
+    server_.kill();
+    dialog = open_dialog();
+    ASSERT_TRUE(dialog);
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDOK)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_ACCESS_ENABLE)));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDCANCEL)));
+    EXPECT_EQ(list_rows(GetDlgItem(dialog, IDC_ACCESS_LIST)), 0);
+    EXPECT_EQ(bar_text(bottom_status_bar()), "TFTP Server service not active");
+    DestroyWindow(dialog);
 }
 
 }  // namespace
