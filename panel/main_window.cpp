@@ -6,6 +6,7 @@
 #include <clocale>
 
 #include "panel/about_box.h"
+#include "panel/access_control.h"
 #include "panel/administrator.h"
 #include "panel/log_viewer.h"
 #include "panel/message_box.h"
@@ -220,7 +221,13 @@ void on_command(int id) {
             request_refresh();
             break;
         case IDM_ACCESS_CONTROL:
-            run_modal_dialog(IDD_ACCESS_CONTROL, nullptr);
+            run_modal_dialog(IDD_ACCESS_CONTROL, access_control_dialog);
+            break;
+        case IDM_NEW_ENTRY:
+            insert_rule_row();
+            break;
+        case IDM_REMOVE_ENTRY:
+            remove_rule_row();
             break;
         case IDM_CONTENTS:
             open_help(g.frame);
@@ -440,7 +447,7 @@ bool start_panel(HINSTANCE instance, HINSTANCE previous, int showCommand, int* e
     g.instance = instance;
     init_common_controls();
     init_program_directory();
-    platform::store_init(program_directory());  // "MaxClients", read by the panel alone
+    platform::store_init(program_directory());  // the access rules and "MaxClients"
     load_language();
     translate_string(IDS_ERROR_INIT, "ERROR_INIT", g.errorInit, sizeof g.errorInit);
     read_user_values();

@@ -70,6 +70,18 @@ bool FileStore::read(const char* section, const char* name, std::string* text) {
     return true;
 }
 
+bool FileStore::list(const char* section, std::vector<StoreValue>* values) {
+    if (!section || !values) return false;
+    values->clear();
+    std::string key = section_key(kStoreProductKey, section);
+    { std::lock_guard turn(turnstile_); }
+    std::lock_guard lock(cache_mutex_);
+    const RegFile& file = current_file();
+    for (auto& [name, text] : file.values(key))
+        values->push_back(StoreValue{std::move(name), std::move(text)});
+    return file.has_key(key);
+}
+
 // Applies one change to the file as it is on disk now, under the lock that
 // other processes take for their changes too, so that no change is lost.
 template <typename Apply>

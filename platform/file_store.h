@@ -6,9 +6,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/file_ops.h"
 #include "platform/reg_file.h"
+#include "platform/store.h"
 
 namespace platform {
 
@@ -24,6 +26,8 @@ class FileStore {
     explicit FileStore(std::string path);
 
     [[nodiscard]] bool read(const char* section, const char* name, std::string* text);
+    // The string values of a section; false when the section is missing.
+    [[nodiscard]] bool list(const char* section, std::vector<StoreValue>* values);
     [[nodiscard]] bool write(const char* section, const char* name, const char* text);
     // False when the section or the value is missing, as RegDeleteValue.
     [[nodiscard]] bool erase(const char* section, const char* name);

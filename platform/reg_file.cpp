@@ -215,6 +215,18 @@ std::optional<std::string> RegFile::get(std::string_view key, std::string_view n
 
 bool RegFile::has_key(std::string_view key) const { return !sections_of(key).empty(); }
 
+std::vector<std::pair<std::string, std::string>> RegFile::values(std::string_view key) const {
+    std::vector<std::pair<std::string, std::string>> found;
+    for (const Section* section : sections_of(key)) {
+        for (const Item& item : section->items) {
+            // Only the entry that decides a name reports it.
+            if (item.kind == Kind::kString && find_value(key, item.name) == &item)
+                found.emplace_back(item.name, item.text);
+        }
+    }
+    return found;
+}
+
 bool RegFile::set(std::string_view key, std::string_view name, std::string_view text) {
     // "[-" would begin a deletion section.
     if (key.empty() || key.front() == '-' || !representable(key) || !representable(name) ||

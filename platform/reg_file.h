@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -50,6 +51,11 @@ class RegFile {
     std::optional<std::string> get(std::string_view key, std::string_view name) const;
 
     bool has_key(std::string_view key) const;
+
+    // The string values of a key in file order, each name once as `get`
+    // would read it (the last entry decides; a deleted or non-string value
+    // is left out). Pairs of name and text.
+    std::vector<std::pair<std::string, std::string>> values(std::string_view key) const;
 
     // Stores a string value, creating the key at the end of the file when
     // needed. An existing value of any type is replaced in place and keeps the

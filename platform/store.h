@@ -9,6 +9,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -35,6 +36,17 @@ void store_use_file(const std::string& path);
 // Deletes a value; false when the section or the value is missing or the
 // store cannot be written. A section left without values remains.
 [[nodiscard]] bool store_delete(const char* section, const char* name);
+
+// One value of a section, as store_list reports it.
+struct StoreValue {
+    std::string name;
+    std::string text;
+};
+
+// The text values of a section, in the order the store keeps them, each name
+// once (as stored); values of other types are left out. False (and an empty
+// list) when the section is missing or the store cannot be read.
+[[nodiscard]] bool store_list(const char* section, std::vector<StoreValue>* values);
 
 // A human-readable name of the store in use (a file path or a registry key).
 std::string store_location();

@@ -30,7 +30,7 @@ bool take_octet(std::string_view text, std::size_t* pos, uint32_t* octet) {
 
 }  // namespace
 
-bool parse_dotted_strict(std::string_view text, uint32_t* address) {
+bool parse_dotted_prefix(std::string_view text, uint32_t* address, std::size_t* length) {
     uint32_t result = 0;
     std::size_t pos = 0;
     for (int i = 0; i < 4; ++i) {
@@ -39,7 +39,15 @@ bool parse_dotted_strict(std::string_view text, uint32_t* address) {
         if (!take_octet(text, &pos, &octet)) return false;
         result |= octet << (8 * i);
     }
-    if (pos != text.size()) return false;
+    *address = result;
+    *length = pos;
+    return true;
+}
+
+bool parse_dotted_strict(std::string_view text, uint32_t* address) {
+    uint32_t result = 0;
+    std::size_t length = 0;
+    if (!parse_dotted_prefix(text, &result, &length) || length != text.size()) return false;
     *address = result;
     return true;
 }

@@ -15,3 +15,10 @@ std::string format_dotted(uint32_t address);
 // number goes into the lowest byte. False for any other text (`address`
 // untouched).
 [[nodiscard]] bool parse_dotted_strict(std::string_view text, uint32_t* address);
+
+// The same four numbers at the start of `text`, whatever follows them (as
+// the server reads the addresses of access rules); `length` receives how
+// many characters they took. False when the text does not begin with them.
+[[nodiscard]] bool parse_dotted_prefix(std::string_view text,
+                                       uint32_t* address,
+                                       std::size_t* length);

@@ -60,6 +60,13 @@ bool store_delete(const char* section, const char* name) {
     return store && store->erase(section, name);
 }
 
+bool store_list(const char* section, std::vector<StoreValue>* values) {
+    if (!values) return false;
+    values->clear();
+    std::shared_ptr<FileStore> store = current();
+    return store && store->list(section, values);
+}
+
 std::string store_location() {
     std::shared_ptr<FileStore> store = current();
     return store ? store->path() : std::string();

@@ -105,6 +105,36 @@ bool registry_delete(const std::string& subkey, const char* name) {
     return RegDeleteValueA(key.get(), name) == ERROR_SUCCESS;
 }
 
+// The string values of a key, by index as the registry enumerates them. The
+// sizes are asked once; a value that grows meanwhile is read on its own.
+bool registry_list(const std::string& subkey, std::vector<StoreValue>* values) {
+    RegKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, KEY_READ, key.out()) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    DWORD count = 0, longestName = 0;
+    if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
+                         &longestName, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    std::vector<char> name(static_cast<std::size_t>(longestName) + 1);
+    for (DWORD index = 0; index < count; ++index) {
+        DWORD size = static_cast<DWORD>(name.size());
+        DWORD type = 0;
+        if (RegEnumValueA(key.get(), index, name.data(), &size, nullptr, &type, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            continue;
+        }
+        std::string text;
+        if ((type == REG_SZ || type == REG_EXPAND_SZ) &&
+            query_string(key.get(), name.data(), &text)) {
+            values->push_back(StoreValue{std::string(name.data(), size), std::move(text)});
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 void store_init(const char*) {
@@ -149,6 +179,16 @@ bool store_delete(const char* section, const char* name) {
     if (backend.file) return backend.file->erase(section, name);
     if (backend.registry_key.empty()) return false;
     return registry_delete(section_key(backend.registry_key, section), name);
+}
+
+bool store_list(const char* section, std::vector<StoreValue>* values) {
+    if (!values) return false;
+    values->clear();
+    if (!section) return false;
+    Backend backend = current();
+    if (backend.file) return backend.file->list(section, values);
+    if (backend.registry_key.empty()) return false;
+    return registry_list(section_key(backend.registry_key, section), values);
 }
 
 std::string store_location() {

@@ -1,5 +1,6 @@
 #include "platform/store.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -258,6 +259,34 @@ TEST_P(StoreTest, BackslashesQuotesAndOtherCharactersSurvive) {
     for (const Case& c : cases)
         ASSERT_TRUE(store_write(c.section, c.name, c.text.c_str())) << c.name;
     for (const Case& c : cases) EXPECT_EQ(read_value(c.section, c.name), c.text) << c.name;
+}
+
+std::vector<std::string> listed(const char* section) {
+    std::vector<StoreValue> values;
+    std::vector<std::string> found;
+    if (!store_list(section, &values)) found.push_back("<no section>");
+    for (const StoreValue& value : values) found.push_back(value.name + "=" + value.text);
+    return found;
+}
+
+// A section lists each of its values once, under the spelling it was stored
+// with, and never the values of another section.
+TEST_P(StoreTest, ListReportsTheValuesOfOneSection) {
+    EXPECT_EQ(listed("Access"), std::vector<std::string>{"<no section>"});
+    ASSERT_TRUE(store_write("Pravlen", "Port", "69"));
+    ASSERT_TRUE(store_write("Access", "%root%\\0", "r"));
+    ASSERT_TRUE(store_write("Access", "boot\\0", "rw,10.0.0.1-10.0.0.9"));
+    ASSERT_TRUE(store_write("ACCESS", "%ROOT%\\0", "rwo"));
+    ASSERT_TRUE(store_write("Access", "a\\b\\0", ""));
+    std::vector<std::string> access = listed("Access");
+    std::sort(access.begin(), access.end());
+    EXPECT_EQ(access, (std::vector<std::string>{"%root%\\0=rwo",
+                                                "a\\b\\0=", "boot\\0=rw,10.0.0.1-10.0.0.9"}));
+    ASSERT_TRUE(store_delete("Access", "boot\\0"));
+    ASSERT_TRUE(store_delete("Access", "%root%\\0"));
+    ASSERT_TRUE(store_delete("Access", "a\\b\\0"));
+    EXPECT_EQ(listed("Access"), std::vector<std::string>{});
+    EXPECT_EQ(listed("PXE"), std::vector<std::string>{"<no section>"});
 }
 
 // Readers and writers on several threads: no update is lost, and a reader
