@@ -62,6 +62,7 @@ struct MainWindowState {
 
 MainWindowState g;
 int g_administrator_override = -1;
+HINSTANCE g_dialog_module_override = nullptr;
 
 void rename_menu_item(HMENU menu, UINT item, bool byPosition, const char* key) {
     char text[256];
@@ -182,12 +183,12 @@ void change_pause(int32_t action) {
     request_refresh();
 }
 
-// The menu's modal dialogs. The access-control dialog brings its template
-// and procedure; while a template is missing the dialog call fails and the
-// user is told so.
+// The menu's modal dialogs. A dialog that cannot be created (its template
+// missing, say) is reported to the user.
 void run_modal_dialog(int templateId, DLGPROC procedure) {
     ModalScope modal;
-    if (DialogBoxParamA(g.instance, MAKEINTRESOURCEA(templateId), g.frame, procedure, 0) == -1)
+    HINSTANCE module = g_dialog_module_override ? g_dialog_module_override : g.instance;
+    if (DialogBoxParamA(module, MAKEINTRESOURCEA(templateId), g.frame, procedure, 0) == -1)
         show_message(g.frame, 0, product_title(), "%s", dialog_failure_text());
 }
 
@@ -499,3 +500,5 @@ bool tray_icon_shown() { return g.trayIconShown; }
 void override_administrator_for_testing(int administrator) {
     g_administrator_override = administrator;
 }
+
+void override_dialog_module_for_testing(HINSTANCE module) { g_dialog_module_override = module; }

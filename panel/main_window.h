@@ -42,3 +42,6 @@ bool tray_icon_shown();
 // Tests only: decides view mode instead of the token's group membership
 // (1 administrator, 0 view mode, -1 ask the system).
 void override_administrator_for_testing(int administrator);
+// Tests: the module whose dialog templates the menu's dialogs come from
+// (null: the program's own), so that a missing template can be shown.
+void override_dialog_module_for_testing(HINSTANCE module);
