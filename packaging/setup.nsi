@@ -236,7 +236,8 @@ Function RemoveOldService
   ${EndIf}
 FunctionEnd
 
-Function InstallFiles
+; In the section itself, so that the pages show the space it needs.
+!macro InstallFiles
   SetOutPath "$INSTDIR"
   File "${PROGRAMS}/Sevrock.exe"
   File "${PROGRAMS}/Dornmac.exe"
@@ -247,7 +248,7 @@ Function InstallFiles
   File "${SOURCE}/doc/*.htm"
 !endif
   SetOutPath "$INSTDIR"
-FunctionEnd
+!macroend
 
 ; The service of the new files, through Sevrock.exe -install. When it is not
 ; there afterwards the files go again: nothing stays half installed.
@@ -292,7 +293,7 @@ Section "$(ServerSection)" SecServer
   SectionIn RO
   Call Preflight
   Call RemoveOldService
-  Call InstallFiles
+  !insertmacro InstallFiles
   Call InstallService
   Call WriteUninstallEntry
   Call WriteShortcuts
