@@ -119,14 +119,18 @@ LangString UninstallLink ${LANG_GERMAN} "Deinstallieren"
   ${EndIf}
 !macroend
 
-; Fails (errors flag) when `file` exists and cannot be opened for writing,
-; which on Windows means that a running program holds it.
+; $R9 = 1 when `file` exists and cannot be opened for writing, which on
+; Windows means that a running program holds it; otherwise empty. (A test of
+; the errors flag clears it, so the answer goes into a variable.)
 !macro CheckNotInUse file
-  ClearErrors
+  StrCpy $R9 ""
   ${If} ${FileExists} "${file}"
-    FileOpen $R9 "${file}" a
-    ${IfNot} ${Errors}
-      FileClose $R9
+    ClearErrors
+    FileOpen $R8 "${file}" a
+    ${If} ${Errors}
+      StrCpy $R9 1
+    ${Else}
+      FileClose $R8
     ${EndIf}
   ${EndIf}
 !macroend
@@ -208,7 +212,7 @@ Function Preflight
   ${EndIf}
   StrCpy $R1 "$INSTDIR\Dornmac.exe"
   !insertmacro CheckNotInUse $R1
-  ${If} ${Errors}
+  ${If} $R9 == 1
     !insertmacro Refuse 4 "$(InUse)"
   ${EndIf}
 FunctionEnd
@@ -228,7 +232,7 @@ Function RemoveOldService
   ${EndIf}
   StrCpy $R1 "$INSTDIR\Sevrock.exe"
   !insertmacro CheckNotInUse $R1
-  ${If} ${Errors}
+  ${If} $R9 == 1
     ; Put the older service back as it was before refusing.
     nsExec::ExecToLog '"$OldProgram" -install'
     Pop $0
@@ -258,7 +262,13 @@ Function InstallService
   Pop $0
   !insertmacro ServiceProgram
   ${If} $R1 != "$INSTDIR\Sevrock.exe"
+    ; An older installation that was replaced goes with it.
     Call RemoveFiles
+    SetShellVarContext all
+    Delete "${MENU_FOLDER}\*.lnk"
+    RMDir "${MENU_FOLDER}"
+    Delete "${LOGON_LINK}"
+    DeleteRegKey HKLM "${UNINSTALL_KEY}"
     !insertmacro Refuse 5 "$(NotInstalled)"
   ${EndIf}
 FunctionEnd
@@ -314,7 +324,7 @@ Section "Uninstall"
   SetShellVarContext all
   StrCpy $R1 "$INSTDIR\Dornmac.exe"
   !insertmacro CheckNotInUse $R1
-  ${If} ${Errors}
+  ${If} $R9 == 1
     !insertmacro Refuse 4 "$(InUse)"
   ${EndIf}
   !insertmacro ServiceProgram

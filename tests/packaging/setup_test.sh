@@ -3,7 +3,8 @@
 # installation registers and starts the service, which serves a file to a
 # native client; shortcuts and the Programs and Features entry exist; an
 # installation over it (with /D= naming the same folder) keeps a changed
-# setting; the silent uninstallation leaves no files, shortcuts or service but
+# setting; one while the control panel runs from the folder is refused before
+# it changes anything; the silent uninstallation leaves no files, shortcuts or service but
 # the settings key; a service name taken by another program refuses the
 # installation before anything is written. The service and the product key
 # are shared by the whole prefix: this test runs alone (RUN_SERIAL) and puts
@@ -107,6 +108,23 @@ wine "$setup" /S /D=C:\\Program Files\\Velquin\\TFTP Server >"$work/setup.log" 2
 [ -f "$unix_folder/Dornmac.exe" ] || fail "the second installation did not replace the files"
 [ "$(value "$(values "$settings_key")" Clients)" = 25 ] || fail "the changed setting was lost"
 served second.bin || fail "the service serves no file after the second installation"
+
+# ---------------------------------- a control panel running from the folder
+# Once the wrapper has become the Windows process, its command line is the
+# program's Windows path.
+"$wine_run" --exec "$folder\\Dornmac.exe" >/dev/null 2>&1 &
+panel=$!
+for _ in $(seq 1 100); do
+  tr '\0' ' ' <"/proc/$panel/cmdline" 2>/dev/null | grep -q '^[A-Z]:.*Dornmac.exe' && break
+  sleep 0.1
+done
+wine "$setup" /S >"$work/setup.log" 2>&1
+rc=$?
+kill "$panel" 2>/dev/null
+wait "$panel" 2>/dev/null
+[ $rc = 4 ] || fail "the control panel in use: exit code $rc, not 4"
+[ "$(value "$(values "$service_key")" ImagePath)" = "\"$folder\\Sevrock.exe\"" ] ||
+  fail "the service was touched although the files were in use"
 
 # ------------------------------------------------------- uninstallation
 # The uninstaller runs on from a copy of itself: wait for its work.
