@@ -53,8 +53,11 @@ exec 7>"$work/keep"
 
 wine reg export "$settings_key" "Z:${work//\//\\}\\saved.reg" /y >/dev/null 2>&1
 wine reg delete "$settings_key" /f >/dev/null 2>&1
-port=$(python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+port=
+for _ in $(seq 1 50); do
+  port=$((20000 + RANDOM % 40000))
+  [ -z "$(ss -Hlun "sport = :$port")" ] && break
+done
 mkdir -p "$work/root" "$work/log"
 reg_dir() { local d="Z:${work//\//\\}\\$1\\"; echo "${d//\\/\\\\}"; }
 printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Velquin\\Pravlen]\r\n"Port"="%s"\r\n"RootDirectory"="%s"\r\n"LogDir"="%s"\r\n' \
