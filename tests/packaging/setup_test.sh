@@ -28,17 +28,22 @@ service_key='HKLM\System\CurrentControlSet\Services\TFTPService'
 settings_key='HKLM\Software\Velquin\Pravlen'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelquinTFTP'
 
-work=$(mktemp -d)
-keep_alive=
-cleanup() {
+# What an installation leaves in the prefix, removed before the test (after
+# a run that was killed) and after it.
+clear_prefix() {
   if wine reg query "$service_key" >/dev/null 2>&1; then
     wine sc stop TFTPService >/dev/null 2>&1
     wine sc delete TFTPService >/dev/null 2>&1
   fi
   wine reg delete "$uninstall_key" /f >/dev/null 2>&1
+  rm -rf "$unix_folder" "$menu"
+}
+work=$(mktemp -d)
+keep_alive=
+cleanup() {
+  clear_prefix
   wine reg delete "$settings_key" /f >/dev/null 2>&1
   [ -s "$work/saved.reg" ] && wine regedit /s "Z:${work//\//\\}\\saved.reg" >/dev/null 2>&1
-  rm -rf "$unix_folder" "$menu"
   [ -n "$keep_alive" ] && { exec 7>&-; kill "$keep_alive" 2>/dev/null; wait "$keep_alive"; }
   rm -rf "$work"
 }
@@ -51,6 +56,7 @@ mkfifo "$work/keep"
 keep_alive=$!
 exec 7>"$work/keep"
 
+clear_prefix
 wine reg export "$settings_key" "Z:${work//\//\\}\\saved.reg" /y >/dev/null 2>&1
 wine reg delete "$settings_key" /f >/dev/null 2>&1
 port=
@@ -82,6 +88,7 @@ values() { wine reg query "$1" 2>/dev/null | tr -d '\r'; }
 value() { awk -v n="$2" '$1 == n {$1 = $2 = ""; sub(/^  /, ""); print}' <<<"$1"; }
 
 # ------------------------------------------------------ first installation
+echo "== first installation"
 wine "$setup" /S >"$work/setup.log" 2>&1 || fail "silent installation: exit code $?"
 for file in Sevrock.exe Dornmac.exe uninstall.exe Languages/deutsch.ini; do
   [ -f "$unix_folder/$file" ] || fail "not installed: $file"
@@ -104,6 +111,7 @@ size=$(value "$entry" EstimatedSize)
 [ -n "$size" ] && [ $((size)) -gt 100 ] || fail "estimated size: $size"
 
 # ------------------------------------------- installation over the first
+echo "== installation over the first"
 wine reg add "$settings_key" /v Clients /d 25 /f >/dev/null
 rm -f "$unix_folder/Dornmac.exe"
 wine "$setup" /S /D=C:\\Program Files\\Velquin\\TFTP Server >"$work/setup.log" 2>&1 ||
@@ -113,6 +121,7 @@ wine "$setup" /S /D=C:\\Program Files\\Velquin\\TFTP Server >"$work/setup.log" 2
 served second.bin || fail "the service serves no file after the second installation"
 
 # ---------------------------------- a control panel running from the folder
+echo "== control panel in use"
 # Once the wrapper has become the Windows process, its command line is the
 # program's Windows path.
 "$wine_run" --exec "$folder\\Dornmac.exe" >/dev/null 2>&1 &
@@ -124,12 +133,15 @@ done
 wine "$setup" /S >"$work/setup.log" 2>&1
 rc=$?
 kill "$panel" 2>/dev/null
+for _ in $(seq 1 50); do kill -0 "$panel" 2>/dev/null || break; sleep 0.1; done
+kill -9 "$panel" 2>/dev/null
 wait "$panel" 2>/dev/null
 [ $rc = 4 ] || fail "the control panel in use: exit code $rc, not 4"
 [ "$(value "$(values "$service_key")" ImagePath)" = "\"$folder\\Sevrock.exe\"" ] ||
   fail "the service was touched although the files were in use"
 
 # ------------------------------------------------------- uninstallation
+echo "== uninstallation"
 # The uninstaller runs on from a copy of itself: wait for its work.
 wine "$folder\\uninstall.exe" /S >/dev/null 2>&1 || fail "silent uninstallation: exit code $?"
 for _ in $(seq 1 150); do
@@ -143,6 +155,7 @@ wine reg query "$service_key" >/dev/null 2>&1 && fail "service left"
 [ "$(value "$(values "$settings_key")" Clients)" = 25 ] || fail "the settings key was not kept"
 
 # ------------------------------------------ a service name that is taken
+echo "== service name taken"
 wine sc create TFTPService binpath= 'C:\windows\system32\notepad.exe' >/dev/null 2>&1
 wine "$setup" /S >"$work/setup.log" 2>&1
 rc=$?
