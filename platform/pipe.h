@@ -40,8 +40,9 @@ class PipeEnd {
 
     // Whether the client may change the server's settings: `probe` (a trial
     // write to the store) runs under the client's identity on Windows; on
-    // POSIX it runs when the peer's user is root or the server's own user,
-    // and any other user may not write. nullopt when the client's identity
+    // POSIX it runs when the peer's user is root or the server's own user, or
+    // the peer belongs to the group PRAVLEN_ADMIN_GROUP names, and any other
+    // user may not write. nullopt when the client's identity
     // cannot be taken; the connection must then end without a reply.
     std::optional<bool> may_write(bool (*probe)());
 

@@ -2,6 +2,7 @@
 // message boundaries as the Windows message-mode pipe does. The write
 // permission follows the peer's credentials instead of an impersonation.
 #include "platform/pipe.h"
+#include "platform/posix/peer_rights.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -132,11 +133,10 @@ bool PipeEnd::write_message(const void* data, std::size_t size) {
 }
 
 std::optional<bool> PipeEnd::may_write(bool (*probe)()) {
-    ucred peer{};
-    socklen_t length = sizeof peer;
-    if (::getsockopt(impl_->socket.get(), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0)
-        return std::nullopt;
-    if (peer.uid != 0 && peer.uid != ::geteuid()) return false;
+    std::optional<PeerIdentity> peer = peer_identity(impl_->socket.get());
+    if (!peer) return std::nullopt;
+    if (!peer_may_change(*peer, ::geteuid(), admin_group(std::getenv("PRAVLEN_ADMIN_GROUP"))))
+        return false;
     return probe();
 }
 

@@ -14,14 +14,14 @@ extern char** environ;
 
 namespace {
 
-std::vector<std::string> driver_command(Target target, bool asNobody) {
+std::vector<std::string> driver_command(Target target, bool asNobody, const std::string& groups) {
     if (target == Target::kWine) {
         std::string dir = SEVROCK_WINDOWS_DIR;
         return {dir + "/wine-run", "--exec", dir + "/pipe_driver.exe"};
     }
     if (!asNobody) return {PIPE_DRIVER_NATIVE};
-    return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-            PIPE_DRIVER_NATIVE};
+    std::string groupOption = groups.empty() ? "--clear-groups" : "--groups=" + groups;
+    return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", groupOption, PIPE_DRIVER_NATIVE};
 }
 
 // The environment without PRAVLEN_ values, plus the pipe's name. The leak
@@ -44,7 +44,10 @@ std::vector<char*> c_strings(std::vector<std::string>& strings) {
 
 }  // namespace
 
-PipeDriver::PipeDriver(Target target, const std::string& pipeName, bool asNobody) {
+PipeDriver::PipeDriver(Target target,
+                       const std::string& pipeName,
+                       bool asNobody,
+                       const std::string& groups) {
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0) return;
     if (pipe2(out, O_CLOEXEC) != 0) {
@@ -56,7 +59,7 @@ PipeDriver::PipeDriver(Target target, const std::string& pipeName, bool asNobody
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    std::vector<std::string> argv = driver_command(target, asNobody);
+    std::vector<std::string> argv = driver_command(target, asNobody, groups);
     std::vector<std::string> env = driver_environment(pipeName, asNobody);
     std::vector<char*> cargv = c_strings(argv), cenv = c_strings(env);
     if (posix_spawn(&pid_, cargv[0], &actions, nullptr, cargv.data(), cenv.data()) != 0) pid_ = -1;

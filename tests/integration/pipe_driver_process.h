@@ -12,8 +12,12 @@ class PipeDriver {
   public:
     // Starts the driver of `target` on the control pipe `pipeName`; natively
     // and when `asNobody` is set, as the user "nobody" (the test must run as
-    // root for that).
-    PipeDriver(Target target, const std::string& pipeName, bool asNobody = false);
+    // root for that) with the supplementary groups `groups` (a list of group
+    // numbers separated by commas; none when empty).
+    PipeDriver(Target target,
+               const std::string& pipeName,
+               bool asNobody = false,
+               const std::string& groups = "");
     ~PipeDriver();
     PipeDriver(const PipeDriver&) = delete;
     PipeDriver& operator=(const PipeDriver&) = delete;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <memory>
 #include <string>
 #include <thread>
@@ -197,8 +198,9 @@ TEST_P(PipeTest, ClientReconnectsByItselfAfterTheServerRestarts) {
 
 INSTANTIATE_FOR_BOTH_TARGETS(PipeTest);
 
-// The peer's user decides on Linux: any other user than root or the
-// server's own may read but not change anything.
+// The peer's user decides on Linux: any other user than root, the server's
+// own or a member of the administrators' group may read but not change
+// anything.
 TEST(PipePermission, ClientOfAnotherUserMayReadButNotChange) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to run a client as another user";
     ServerProcess server(Target::kNative);
@@ -213,6 +215,23 @@ TEST(PipePermission, ClientOfAnotherUserMayReadButNotChange) {
     EXPECT_EQ(value, "2");
     EXPECT_FALSE(server.stored("Stop", &value));
     EXPECT_FALSE(server.stored("Used", &value));
+}
+
+TEST(PipePermission, AMemberOfTheAdministratorsGroupMayChange) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run a client as another user";
+    const group* users = getgrnam("users");
+    if (users == nullptr) GTEST_SKIP() << "no group \"users\" to make the administrators' group";
+    std::string gid = std::to_string(users->gr_gid);
+    ServerProcess server(Target::kNative);
+    server.set_environment("PRAVLEN_ADMIN_GROUP=users");
+    ASSERT_TRUE(server.start());
+    PipeDriver outsider(Target::kNative, server.pipe_name(), true, "4242");
+    EXPECT_EQ(outsider.call("send-settings Timeout=5"), "rc=0");
+    PipeDriver member(Target::kNative, server.pipe_name(), true, "4242," + gid);
+    EXPECT_EQ(member.call("send-settings Timeout=7"), "rc=4");
+    std::string value;
+    EXPECT_TRUE(server.stored("Timeout", &value));
+    EXPECT_EQ(value, "7");
 }
 
 // The server's descriptors that point at `file`.

@@ -124,6 +124,7 @@ bool ServerProcess::start(std::vector<std::string> args, bool waitReady) {
         if (std::strncmp(*e, "PRAVLEN_", 8) != 0) env.emplace_back(*e);
     env.push_back("PRAVLEN_STORE=" + program_path(store_, false));
     env.push_back("PRAVLEN_PIPE=" + pipe_);
+    env.insert(env.end(), environment_.begin(), environment_.end());
 
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return false;

@@ -33,6 +33,9 @@ class ServerProcess {
     // "LogDir" are preset to the test's own port and folders.
     void set(const std::string& name, const std::string& value, const std::string& section = "");
 
+    // An environment variable ("NAME=value") for the next start.
+    void set_environment(const std::string& assignment) { environment_.push_back(assignment); }
+
     // Starts the program with `args` ("-debug" by default) and waits for its
     // readiness line when `waitReady` is set. False when it did not start.
     // A server that has ended may be started again, with the same store,
@@ -73,6 +76,7 @@ class ServerProcess {
     uint16_t port_;
     std::filesystem::path folder_, root_, store_;
     std::string pipe_;
+    std::vector<std::string> environment_;
     std::map<std::string, std::map<std::string, std::string>> values_;
     int pid_ = -1;
     int exitCode_ = -1;
