@@ -101,15 +101,5 @@ LRESULT apply(HWND page) {
 }  // namespace
 
 INT_PTR CALLBACK general_page(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-        case WM_INITDIALOG:
-            on_init(page);
-            return TRUE;
-        case WM_COMMAND:
-            on_command(page, LOWORD(wParam), HIWORD(wParam));
-            return TRUE;
-        case WM_NOTIFY:
-            return settings_page_notify(page, lParam, apply);
-    }
-    return FALSE;
+    return run_settings_page(page, message, wParam, lParam, {on_init, on_command, apply});
 }

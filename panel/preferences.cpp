@@ -151,6 +151,24 @@ INT_PTR settings_page_notify(HWND page, LPARAM notification, LRESULT (*apply)(HW
     return TRUE;
 }
 
+INT_PTR run_settings_page(HWND page,
+                          UINT message,
+                          WPARAM wParam,
+                          LPARAM lParam,
+                          const SettingsPageSteps& steps) {
+    switch (message) {
+        case WM_INITDIALOG:
+            steps.init(page);
+            return TRUE;
+        case WM_COMMAND:
+            steps.command(page, LOWORD(wParam), HIWORD(wParam));
+            return TRUE;
+        case WM_NOTIFY:
+            return settings_page_notify(page, lParam, steps.apply);
+    }
+    return FALSE;
+}
+
 // The shell's folder browser needs COM on this thread.
 bool browse_for_folder(HWND owner, const char* title, std::string* path) {
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);

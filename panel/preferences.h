@@ -45,6 +45,22 @@ void mark_changed(HWND page);
 // PSNRET_ value, PSN_RESET answers 0. Returns the dialog procedure's result.
 INT_PTR settings_page_notify(HWND page, LPARAM notification, LRESULT (*apply)(HWND page));
 
+// What a settings page does on creation, on a control's command and on
+// apply; the rest of its dialog procedure is alike for every page.
+struct SettingsPageSteps {
+    void (*init)(HWND page);
+    void (*command)(HWND page, int id, int code);
+    LRESULT (*apply)(HWND page);
+};
+
+// The dialog procedure's answer to WM_INITDIALOG, WM_COMMAND and WM_NOTIFY
+// through `steps`; FALSE (not handled) for any other message.
+INT_PTR run_settings_page(HWND page,
+                          UINT message,
+                          WPARAM wParam,
+                          LPARAM lParam,
+                          const SettingsPageSteps& steps);
+
 // The shell's folder browser over `owner`, titled `title`, starting at
 // `*path`. True when the user chose a folder, whose path then replaces
 // `*path`; in every case a non-empty `*path` ends with a backslash.

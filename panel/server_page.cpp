@@ -203,12 +203,6 @@ LRESULT apply(HWND page) {
 
 INT_PTR CALLBACK server_page(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_INITDIALOG:
-            on_init(page);
-            return TRUE;
-        case WM_COMMAND:
-            on_command(page, LOWORD(wParam), HIWORD(wParam));
-            return TRUE;
         case WM_HSCROLL:
             if (reinterpret_cast<HWND>(lParam) == GetDlgItem(page, IDC_CLIENTS))
                 on_slider_moved(page);
@@ -216,8 +210,6 @@ INT_PTR CALLBACK server_page(HWND page, UINT message, WPARAM wParam, LPARAM lPar
         case kTopItemMoved:
             on_top_item_moved(page, static_cast<int>(wParam));
             return TRUE;
-        case WM_NOTIFY:
-            return settings_page_notify(page, lParam, apply);
     }
-    return FALSE;
+    return run_settings_page(page, message, wParam, lParam, {on_init, on_command, apply});
 }
