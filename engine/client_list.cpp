@@ -33,9 +33,6 @@ uint64_t socket_of(const TransferSession* session) {
     return std::atomic_ref<const uint64_t>(session->dataSocket).load(std::memory_order_acquire);
 }
 
-// A record's status while its transfer loop runs; then it holds the result.
-constexpr int32_t kTransferRunning = -1;
-
 int32_t status_of(const TransferSession* session) {
     return std::atomic_ref<const int32_t>(session->status).load(std::memory_order_acquire);
 }
@@ -76,13 +73,13 @@ void append_transfer(TransferSession* session) {
 }
 
 bool is_active(const TransferSession* session) {
-    return socket_of(session) != kNoSocket || worker_of(session) != -1;
+    return socket_of(session) != kNoSocket || worker_of(session) != kWorkerEnded;
 }
 
 void mark_finished(TransferSession* session, int64_t now) {
     std::atomic_ref<int64_t>(session->finishedAt).store(now, std::memory_order_relaxed);
     std::atomic_ref<uint64_t>(session->dataSocket).store(kNoSocket, std::memory_order_release);
-    std::atomic_ref<int32_t>(session->worker).store(-1, std::memory_order_release);
+    std::atomic_ref<int32_t>(session->worker).store(kWorkerEnded, std::memory_order_release);
 }
 
 TransferSession* find_active_transfer(uint32_t address, uint16_t port) {
@@ -95,7 +92,7 @@ TransferSession* find_active_transfer(uint32_t address, uint16_t port) {
 TransferSession* find_active_file(const char* fileName) {
     prune_running();
     for (TransferSession* s : g_running)
-        if (is_active(s) && status_of(s) == kTransferRunning &&
+        if (is_active(s) && status_of(s) == kStatusRunning &&
             platform::same_file_name(s->fileName, fileName))
             return s;
     return nullptr;

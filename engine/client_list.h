@@ -12,6 +12,11 @@
 
 #include "pipeclient/records.h"
 
+// `worker` of a record whose worker has ended (0: none started yet), and
+// `status` of a record whose transfer loop runs (then it holds the result).
+inline constexpr int32_t kWorkerEnded = -1;
+inline constexpr int32_t kStatusRunning = -1;
+
 // Walking: the first record, and the one after `session`.
 TransferSession* list_head();
 TransferSession* list_next(const TransferSession* session);

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "engine/client_list.h"
 #include "platform/file_view.h"
 #include "platform/files.h"
 
@@ -38,7 +39,7 @@ int32_t worker_of(const TransferSession* s) {
 // accepted has none yet and cannot lend its view.
 bool is_running(const TransferSession* s) {
     int32_t worker = worker_of(s);
-    return worker != 0 && worker != -1;
+    return worker != 0 && worker != kWorkerEnded;
 }
 
 ViewHolders* view_of(const uint8_t* base) {

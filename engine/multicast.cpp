@@ -4,9 +4,11 @@
 #include <cstring>
 
 #include "engine/client_list.h"
-#include "engine/request.h"
-#include "engine/text.h"
+#include "engine/options.h"
+#include "settings/text.h"
 #include "platform/files.h"
+#include "settings/ipv4.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "pipeclient/records.h"
-#include "service/settings.h"
+#include "settings/settings.h"
 
 // Puts a read request whose multicast option was accepted into a group:
 // joins the running group of the same file, block size and mode (returns 0),

@@ -1,5 +1,6 @@
-// TFTP packets as the server writes them, and the vocabularies of the log:
-// the error messages, the request names and the mode names.
+// TFTP packets as the server writes them, and the vocabularies of the wire
+// and the log: the error codes, the error messages, the request names and
+// the mode names.
 #pragma once
 
 #include <cstddef>
@@ -7,35 +8,42 @@
 
 #include "platform/udp.h"
 
-// Indices of the error messages. 0 to 8 are also the standard error codes.
-enum ErrorMessage : int {
-    kMsgUnspecified = 0,
-    kMsgFileNotFound = 1,
-    kMsgAccessViolation = 2,
-    kMsgDiskFull = 3,
-    kMsgIllegalOperation = 4,
-    kMsgUnknownTransferId = 5,
-    kMsgFileExists = 6,
-    kMsgNoSuchUser = 7,
-    kMsgInvalidOption = 8,
-    kMsgEmpty = 9,
-    kMsgBadPacket = 10,
-    kMsgInvalidPath = 11,
-    kMsgPathTooLong = 12,
-    kMsgAccessDenied = 13,
-    kMsgBadMode = 14,
-    kMsgBadBlksize = 15,
-    kMsgBadTimeout = 16,
-    kMsgBadTsize = 17,
-    kMsgBadMulticast = 18,
-    kMsgCreateFailed = 19,
-    kMsgDataPortFailed = 20,
-    kMsgResourceProblem = 21,
-    kMessageCount,
+// The error codes of the protocol, as error packets carry them.
+enum class TftpError : uint16_t {
+    kNotDefined = 0,
+    kFileNotFound = 1,
+    kAccessViolation = 2,
+    kDiskFull = 3,
+    kIllegalOperation = 4,
+    kUnknownTransferId = 5,
+    kFileExists = 6,
+    kNoSuchUser = 7,
+    kOptionRefused = 8,
 };
 
-// The text of a message index; an index out of range gives "".
-const char* error_message(int index);
+// The texts an error packet carries, by the index a record's status holds
+// while its request is parsed. The indices 0 to 8 are the codes' own texts
+// (own_message); these say more.
+enum class ErrorMessage : int32_t {
+    kBadPacket = 10,
+    kInvalidPath = 11,
+    kPathTooLong = 12,
+    kAccessDenied = 13,
+    kBadMode = 14,
+    kBadBlksize = 15,
+    kBadTimeout = 16,
+    kBadTsize = 17,
+    kBadMulticast = 18,
+    kCreateFailed = 19,
+    kDataPortFailed = 20,
+    kResourceProblem = 21,
+};
+
+constexpr ErrorMessage own_message(TftpError code) { return static_cast<ErrorMessage>(code); }
+
+// The text of a message; an index out of range gives "".
+const char* error_message(ErrorMessage message);
+const char* error_message(int32_t index);
 
 // "Get", "Put" or "" by opcode.
 const char* request_name(int opcode);
@@ -43,15 +51,18 @@ const char* request_name(int opcode);
 // "", "mail ", "ascii" or "octet" by transfer mode.
 const char* mode_name(int mode);
 
-// Sends opcode 5 with `code` and the text of `messageIndex` to `peer`; codes
-// above 65535 send nothing.
-void send_error_packet(uint32_t code,
-                       int messageIndex,
+// Sends opcode 5 with `code` and the text of `message` to `peer`.
+void send_error_packet(TftpError code,
+                       ErrorMessage message,
                        platform::Socket socket,
                        platform::Endpoint peer);
 
-// Builds the error packet into `buffer`; returns its length.
-std::size_t build_error_packet(uint32_t code, int messageIndex, uint8_t* buffer, std::size_t size);
+// Builds the error packet into `buffer`; returns its length, 0 when it does
+// not fit.
+std::size_t build_error_packet(TftpError code,
+                               ErrorMessage message,
+                               uint8_t* buffer,
+                               std::size_t size);
 
 // Big-endian 16-bit fields of the packet formats.
 inline void put16(uint8_t* p, uint32_t value) {

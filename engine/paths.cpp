@@ -7,6 +7,7 @@
 
 #include "engine/packets.h"
 #include "platform/files.h"
+#include "settings/ipv4.h"
 
 namespace {
 
@@ -18,11 +19,17 @@ uint32_t host_order(uint32_t address) {
            (address << 24);
 }
 
-// The request form of the first prefix entry that `name` lies under, with
-// the entry itself. A match must end at a separator or at the end of the
-// name: "\D\images2" is not under the entry "D:\images".
-std::optional<std::pair<std::string, std::string>> find_prefix(const char* prefixes,
-                                                               std::string_view name) {
+// A prefix entry ("D:\images", or "/srv/images" off Windows) and the form in
+// which a request names it ("\D\images", "\srv\images").
+struct Prefix {
+    std::string form;
+    std::string entry;
+};
+
+// The first prefix entry that `name` lies under. A match must end at a
+// separator or at the end of the name: "\D\images2" is not under the entry
+// "D:\images".
+std::optional<Prefix> find_prefix(const char* prefixes, std::string_view name) {
     std::string_view list(prefixes);
     while (!list.empty()) {
         std::string_view entry = list.substr(0, list.find(';'));
@@ -31,7 +38,7 @@ std::optional<std::pair<std::string, std::string>> find_prefix(const char* prefi
         if (!form || form->size() > name.size() || !platform::prefix_matches(*form, name)) continue;
         bool boundary =
             form->back() == '\\' || name.size() == form->size() || name[form->size()] == '\\';
-        if (boundary) return std::make_pair(*form, std::string(entry));
+        if (boundary) return Prefix{*form, std::string(entry)};
     }
     return std::nullopt;
 }
@@ -42,13 +49,15 @@ bool store_in(TransferSession* session, const std::string& path) {
     return true;
 }
 
-// The directory named after the client's address, when it exists.
-std::optional<std::string> address_directory(const Settings& settings, uint32_t client) {
+// With RootIPspecific, the directory named after the client's address with
+// its separator ("10.0.0.5\"), when it exists; else empty.
+std::string client_directory(const Settings& settings, uint32_t client) {
+    if (!settings.server.RootIPspecific) return {};
     char address[kIpv4TextSize];
     format_ipv4(client, address);
     std::string dir = std::string(settings.server.RootDirectory) + address;
-    if (platform::file_kind(dir) != platform::FileKind::kDirectory) return std::nullopt;
-    return std::string(address);
+    if (platform::file_kind(dir) != platform::FileKind::kDirectory) return {};
+    return std::string(address) + "\\";
 }
 
 // Whether the rule's address part ("from" or "from-to") covers `client`
@@ -60,6 +69,41 @@ bool rule_covers(char* range, uint32_t client) {
     if (!parse_ipv4_prefix(range, &from) || host_order(from) > client) return false;
     if (!dash) return client <= host_order(from);
     return parse_ipv4_prefix(dash + 1, &to) && client <= host_order(to);
+}
+
+// Through a prefix entry the file lies outside the root; no access rule
+// applies and files may be replaced.
+std::optional<ErrorMessage> resolve_through_prefix(TransferSession* session,
+                                                   const Prefix& prefix,
+                                                   std::string_view request,
+                                                   ResolvedPath* resolved) {
+    resolved->overwrite = true;
+    resolved->baseDir = prefix.entry;
+    resolved->mapName = std::string(request.substr(1));
+    std::string path = prefix.entry + std::string(request.substr(prefix.form.size()));
+    if (!store_in(session, path)) return ErrorMessage::kPathTooLong;
+    return std::nullopt;
+}
+
+// Below the root, or below the client's address directory in it: the access
+// rules of the name's group decide.
+std::optional<ErrorMessage> resolve_under_root(TransferSession* session,
+                                               const Settings& settings,
+                                               std::string_view request,
+                                               ResolvedPath* resolved) {
+    if (!request.empty() && request[0] == '\\') request.remove_prefix(1);
+    std::string root = settings.server.RootDirectory;
+    if (root.size() + request.size() + 1 >= kPathSize) return ErrorMessage::kPathTooLong;
+    std::string directory = client_directory(settings, session->clientAddress);
+    std::string relative = directory.empty() ? std::string(request) : directory;
+    resolved->mapName = directory + std::string(request);
+    if (!check_access(settings, relative, session->clientAddress, session->opcode,
+                      &resolved->overwrite))
+        return ErrorMessage::kAccessDenied;
+    resolved->baseDir = root;
+    if (!store_in(session, root + directory + std::string(request)))
+        return ErrorMessage::kPathTooLong;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -99,36 +143,12 @@ bool check_access(const Settings& settings,
     return letters.find(needed) != std::string::npos;
 }
 
-int resolve_path(TransferSession* session,
-                 const Settings& settings,
-                 const char* name,
-                 ResolvedPath* resolved) {
+std::optional<ErrorMessage> resolve_path(TransferSession* session,
+                                         const Settings& settings,
+                                         const char* name,
+                                         ResolvedPath* resolved) {
     std::string_view request(name);
-    if (auto prefix = find_prefix(settings.server.Prefix, request)) {
-        // Through a prefix entry the file lies outside the root; no access
-        // rule applies and files may be replaced.
-        resolved->overwrite = true;
-        resolved->baseDir = prefix->second;
-        resolved->mapName = std::string(request.substr(1));
-        std::string path = prefix->second + std::string(request.substr(prefix->first.size()));
-        return store_in(session, path) ? -1 : kMsgPathTooLong;
-    }
-    if (!request.empty() && request[0] == '\\') request.remove_prefix(1);
-    std::string root = settings.server.RootDirectory;
-    if (root.size() + request.size() + 1 >= kPathSize) return kMsgPathTooLong;
-    std::string relative(request);
-    std::string path = root;
-    resolved->mapName = std::string(request);
-    if (settings.server.RootIPspecific) {
-        if (auto address = address_directory(settings, session->clientAddress)) {
-            path += *address + "\\";
-            relative = *address + "\\";
-            resolved->mapName = relative + resolved->mapName;
-        }
-    }
-    if (!check_access(settings, relative, session->clientAddress, session->opcode,
-                      &resolved->overwrite))
-        return kMsgAccessDenied;
-    resolved->baseDir = root;
-    return store_in(session, path + std::string(request)) ? -1 : kMsgPathTooLong;
+    if (auto prefix = find_prefix(settings.server.Prefix, request))
+        return resolve_through_prefix(session, *prefix, request, resolved);
+    return resolve_under_root(session, settings, request, resolved);
 }

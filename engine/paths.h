@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "engine/packets.h"
 #include "pipeclient/records.h"
-#include "service/settings.h"
+#include "settings/settings.h"
 
 struct ResolvedPath {
     bool overwrite = false;  // an existing file may be replaced
@@ -16,13 +18,13 @@ struct ResolvedPath {
 };
 
 // Resolves `name` (already free of ":" and "..", with "\" separators) for
-// `session`. Returns -1 and sets session->fileName on acceptance; otherwise
-// the message index of the refusal: 11 "Invalid path", 12 "Path too long" or
-// 13 "Access denied".
-int resolve_path(TransferSession* session,
-                 const Settings& settings,
-                 const char* name,
-                 ResolvedPath* resolved);
+// `session`: sets session->fileName on acceptance; otherwise returns the
+// message of the refusal (sent with code 4): "Path too long" or "Access
+// denied".
+std::optional<ErrorMessage> resolve_path(TransferSession* session,
+                                         const Settings& settings,
+                                         const char* name,
+                                         ResolvedPath* resolved);
 
 // Whether the access rules let `clientAddress` (network order) make this
 // request on `relativePath`; sets *overwrite to whether the rule allows "o".

@@ -2,39 +2,70 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "engine/client_list.h"
 #include "engine/file_view.h"
+#include "engine/line_builder.h"
 #include "engine/multicast.h"
-#include "engine/packets.h"
+#include "engine/options.h"
 #include "engine/paths.h"
-#include "engine/transfer.h"
-#include "engine/text.h"
 #include "engine/text_mode.h"
+#include "log/transfer_log.h"
 #include "platform/files.h"
-#include "platform/udp.h"
-#include "service/settings.h"
-#include "service/transfer_log.h"
+#include "settings/ipv4.h"
+#include "settings/settings.h"
+#include "settings/text.h"
 
 namespace {
 
-constexpr int kAccepted = -1;
 constexpr uint64_t kLargestFile = 0xFFFFFFFFull;  // file offsets are 32-bit
+constexpr Verdict kAccept{};
 
-int refuse(TransferSession* session, int code, int messageIndex) {
-    session->status = messageIndex;
-    return code;
+Verdict refuse(TransferSession* session, TftpError code, ErrorMessage message) {
+    session->status = static_cast<int32_t>(message);
+    return {Verdict::Kind::kRefused, code};
 }
 
-// Length of the text at `p` when a NUL ends it within `room` bytes, else -1.
-int terminated_length(const char* p, int room) {
-    const void* nul = room > 0 ? std::memchr(p, '\0', static_cast<std::size_t>(room)) : nullptr;
-    return nul ? static_cast<int>(static_cast<const char*>(nul) - p) : -1;
+// A refusal with the code's own text.
+Verdict refuse(TransferSession* session, TftpError code) {
+    return refuse(session, code, own_message(code));
 }
 
-int mode_of(const char* text) {
+// The strings of a request, read one after another from what remains of the
+// datagram.
+struct Fields {
+    const char* next;
+    int remaining;
+
+    // The next text when its NUL lies inside the datagram.
+    std::optional<std::string_view> take() {
+        const void* nul =
+            remaining > 0 ? std::memchr(next, '\0', static_cast<std::size_t>(remaining)) : nullptr;
+        if (!nul) return std::nullopt;
+        std::string_view text(next, static_cast<std::size_t>(static_cast<const char*>(nul) - next));
+        skip(text.size() + 1);
+        return text;
+    }
+
+    // The next text, or all that remains when no NUL ends it there: the
+    // receive loop put a NUL after the datagram, so it is still terminated.
+    std::string_view take_or_rest() {
+        if (std::optional<std::string_view> text = take()) return *text;
+        std::string_view rest(next, static_cast<std::size_t>(remaining));
+        skip(rest.size());
+        return rest;
+    }
+
+    void skip(std::size_t n) {
+        next += n;
+        remaining -= static_cast<int>(n);
+    }
+};
+
+int mode_of(std::string_view text) {
     if (iequals(text, "mail")) return kModeMail;
     if (iequals(text, "netascii")) return kModeNetascii;
     if (iequals(text, "octet")) return kModeOctet;
@@ -59,266 +90,181 @@ bool names_device(std::string_view name) {
 // refusals that come after the file was looked at.
 void log_request_line(const TransferSession& s) {
     if (current_log_level() < kLogRequests) return;
-    char line[1600];
-    int n = std::snprintf(line, sizeof line, " TFTP %s Name %s Mode %s", request_name(s.opcode),
-                          s.fileName, mode_name(s.mode));
-    auto add = [&](const char* format, unsigned value) {
-        if (n >= 0 && static_cast<std::size_t>(n) < sizeof line)
-            n += std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), format, value);
-    };
-    auto add_group = [&](const char* format, const char* address, unsigned port, unsigned last) {
-        if (n >= 0 && static_cast<std::size_t>(n) < sizeof line)
-            n += std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), format, address,
-                               port, last);
-    };
-    if (s.opcode == kOpReadRequest) add(" Size %u", s.transferSize);
-    if (s.optionFlags & kOptionTsize) add(" tsize %u", s.transferSize);
-    if (s.optionFlags & kOptionBlksize) add(" blksize %u", s.blockSize);
-    if (s.optionFlags & kOptionTimeout) add(" timeout %u", s.timeoutSeconds);
-    char group[kIpv4TextSize];
-    format_ipv4(s.multicastAddress, group);
-    if (s.optionFlags & kOptionMulticast)
-        add_group(" multicast %s,%u,%u", group, s.multicastPort, s.isMaster);
-    if (s.pxeMulticast) add_group(" PXEmulticast %s,%u,%u", group, s.multicastPort, s.blockSize);
-    log_line(kLogRequests, "%s%s\n", kStamp, line);
+    char text[1600];
+    LineBuilder line(text, sizeof text);
+    line.add(" TFTP %s Name %s Mode %s", request_name(s.opcode), s.fileName, mode_name(s.mode));
+    if (s.opcode == kOpReadRequest) line.add(" Size %u", s.transferSize);
+    add_requested_options(line, s);
+    if (s.pxeMulticast) {
+        char group[kIpv4TextSize];
+        line.add(" PXEmulticast %s,%u,%u", format_ipv4(s.multicastAddress, group),
+                 static_cast<unsigned>(s.multicastPort), static_cast<unsigned>(s.blockSize));
+    }
+    log_line(kLogRequests, "%s%s\n", kStamp, line.text());
 }
 
-// One numeric option: "%u" of the value, within [minimum, maximum] unless
-// `clampHigh` lets a larger value stand for the maximum.
-bool read_number(const char* value,
-                 uint32_t minimum,
-                 uint32_t maximum,
-                 bool clampHigh,
-                 uint32_t* out) {
-    uint32_t number = 0;
-    if (!scan_unsigned(value, &number) || number < minimum) return false;
-    if (number > maximum) {
-        if (!clampHigh) return false;
-        number = maximum;
-    }
-    *out = number;
-    return true;
+// A refusal that comes once the file was looked at is logged with the
+// request line.
+Verdict refuse_logged(TransferSession* session, TftpError code, ErrorMessage message) {
+    log_request_line(*session);
+    return refuse(session, code, message);
 }
 
-// The settings that decide which options are taken.
-struct OptionRules {
-    int options;
-    bool multicast;
-};
+Verdict refuse_logged(TransferSession* session, TftpError code) {
+    return refuse_logged(session, code, own_message(code));
+}
 
-// Applies one option; -1 when it was taken or skipped, else 8 with status.
-int apply_option(TransferSession* s, OptionRules rules, const char* name, const char* value) {
-    int options = rules.options;
-    uint32_t v = 0;
-    if (iequals(name, "blksize") && (options & kOptionBlksize)) {
-        // Below 8 bytes a block cannot make progress; above 65464 it no
-        // longer fits a UDP datagram, so the largest block is offered.
-        if (!read_number(value, kMinBlockSize, kMaxBlockSize, true, &v))
-            return refuse(s, 8, kMsgBadBlksize);
-        s->optionFlags |= kOptionBlksize;
-        s->blockSize = static_cast<uint16_t>(v);
-    } else if (iequals(name, "timeout") && (options & kOptionTimeout)) {
-        if (!read_number(value, 1, 255, false, &v)) return refuse(s, 8, kMsgBadTimeout);
-        s->optionFlags |= kOptionTimeout;
-        s->timeoutSeconds = v;
-    } else if (iequals(name, "tsize") && (options & kOptionTsize)) {
-        if (!read_number(value, 0, 0xFFFFFFFFu, false, &v)) return refuse(s, 8, kMsgBadTsize);
-        s->optionFlags |= kOptionTsize;
-        s->transferSize = v;
-    } else if (iequals(name, "multicast") && rules.multicast) {
-        if (s->opcode != kOpReadRequest || *value) return refuse(s, 8, kMsgBadMulticast);
-        s->optionFlags |= kOptionMulticast;
-    }
-    // Any other option is skipped without a word, as clients expect of
-    // options a server does not know.
-    return kAccepted;
+// Only read and write requests start transfers; a write request only while
+// uploads are allowed.
+Verdict read_opcode(const uint8_t* datagram,
+                    int length,
+                    const Settings& settings,
+                    TransferSession* session) {
+    uint16_t opcode = get16(datagram);
+    log_line(kLogDetails, "%s TFTP len %u req %u\n", kStamp, static_cast<unsigned>(length), opcode);
+    if (length >= 2 && opcode == kOpError) return {Verdict::Kind::kErrorPacket};
+    if (length <= 2 || (opcode != kOpReadRequest && opcode != kOpWriteRequest))
+        return refuse(session, TftpError::kIllegalOperation, ErrorMessage::kBadPacket);
+    if (opcode == kOpWriteRequest && !settings.server.Upload)
+        return refuse(session, TftpError::kIllegalOperation);
+    session->opcode = opcode;
+    return kAccept;
+}
+
+// The file name in the engine's form, with "\" separators. It may not leave
+// its directory (":" or "..") nor name a device.
+Verdict read_file_name(Fields& fields, TransferSession* session, std::string* name) {
+    log_line(kLogDetails, "%s TFTP len %u file %s\n", kStamp,
+             static_cast<unsigned>(fields.remaining), fields.next);
+    std::optional<std::string_view> text = fields.take();
+    if (!text || has_path_escape(*text))
+        return refuse(session, TftpError::kIllegalOperation, ErrorMessage::kInvalidPath);
+    name->assign(*text);
+    for (char& c : *name)
+        if (c == '/') c = '\\';
+    if (names_device(*name))
+        return refuse(session, TftpError::kIllegalOperation, ErrorMessage::kInvalidPath);
+    return kAccept;
+}
+
+// The mode: "netascii" or "octet", in any case. Mail is refused like an
+// unknown mode.
+Verdict read_mode(Fields& fields, const Settings& settings, TransferSession* session) {
+    unsigned before = static_cast<unsigned>(fields.remaining);
+    std::optional<std::string_view> text = fields.take();
+    if (!text) return refuse(session, TftpError::kIllegalOperation, ErrorMessage::kBadPacket);
+    session->mode = mode_of(*text);
+    log_line(kLogDetails, "%s TFTP len %u mode %u\n", kStamp, before,
+             static_cast<unsigned>(session->mode));
+    if (session->mode == kModeNone || session->mode == kModeMail)
+        return refuse(session, TftpError::kIllegalOperation, ErrorMessage::kBadMode);
+    if (session->mode == kModeNetascii) session->textMode = settings.server.UnixStyle != 0;
+    session->blockSize = 512;
+    session->timeoutSeconds = static_cast<uint32_t>(settings.server.Timeout);
+    session->transferSize = 0;
+    return kAccept;
 }
 
 // A read request served from its own stream.
-int open_stream(TransferSession* s) {
+Verdict open_stream(TransferSession* s) {
     s->file = platform::open_for_reading(s->fileName);
     std::optional<uint64_t> size = platform::file_size(s->file);
-    if (!s->file || !size) {
-        log_request_line(*s);
-        return refuse(s, 1, kMsgFileNotFound);
-    }
-    if (*size > kLargestFile) {
-        log_request_line(*s);
-        return refuse(s, 3, kMsgDiskFull);
-    }
+    if (!s->file || !size) return refuse_logged(s, TftpError::kFileNotFound);
+    if (*size > kLargestFile) return refuse_logged(s, TftpError::kDiskFull);
     s->transferSize = s->textMode ? count_text(s->file) : static_cast<uint32_t>(*size);
     std::rewind(s->file);
-    return kAccepted;
+    return kAccept;
 }
 
 // The read side: PXE multicast for a plain request on the PXE port, then a
 // shared view or a stream, then the multicast group.
-int accept_read(TransferSession* s,
-                const Settings& settings,
-                const ResolvedPath& resolved,
-                bool plainPxeRequest) {
-    if (platform::file_kind(s->fileName) != platform::FileKind::kRegular) {
-        log_request_line(*s);
-        return refuse(s, 1, kMsgFileNotFound);
-    }
+Verdict accept_read(TransferSession* s,
+                    const Settings& settings,
+                    const ResolvedPath& resolved,
+                    bool plainPxeRequest) {
+    if (platform::file_kind(s->fileName) != platform::FileKind::kRegular)
+        return refuse_logged(s, TftpError::kFileNotFound);
     if (plainPxeRequest && find_pxe_mapping(s, settings, resolved.mapName) == PxeOutcome::kAbsorbed)
-        return refuse(s, kSendNothing, kMsgUnspecified);
+        return {Verdict::Kind::kJoinsPxeMulticast};
     bool multicast = (s->optionFlags & kOptionMulticast) != 0;
     int viewBit = multicast ? 1 : 2;
     bool view = !s->textMode && (settings.server.MMF & viewBit);
     if (!view || !attach_file_view(s, settings.server.MMFmax)) {
-        int result = open_stream(s);
-        if (result != kAccepted) return result;
+        Verdict opened = open_stream(s);
+        if (!opened.accepted()) return opened;
     }
     if (multicast) assign_multicast(s, settings);
-    return kAccepted;
+    return kAccept;
 }
 
-int accept_write(TransferSession* s, const ResolvedPath& resolved) {
-    if (!resolved.overwrite && platform::file_kind(s->fileName) == platform::FileKind::kRegular) {
-        log_request_line(*s);
-        return refuse(s, 6, kMsgFileExists);
-    }
+Verdict accept_write(TransferSession* s, const ResolvedPath& resolved) {
+    if (!resolved.overwrite && platform::file_kind(s->fileName) == platform::FileKind::kRegular)
+        return refuse_logged(s, TftpError::kFileExists);
     // A running transfer reads or writes this file: truncating it would pull
     // the pages from under a download's view, hand a streamed download the
     // new content after the old, and interleave two uploads' blocks into one
     // file of mixed content.
-    if (file_has_view(s->fileName) || find_active_file(s->fileName)) {
-        log_request_line(*s);
-        return refuse(s, 3, kMsgCreateFailed);
-    }
+    if (file_has_view(s->fileName) || find_active_file(s->fileName))
+        return refuse_logged(s, TftpError::kDiskFull, ErrorMessage::kCreateFailed);
     switch (platform::open_for_upload(s->fileName, resolved.baseDir, &s->file)) {
         case platform::UploadOpen::kOpened:
-            return kAccepted;
+            return kAccept;
         case platform::UploadOpen::kNotRegular:
         case platform::UploadOpen::kOutsideBase:
-            log_request_line(*s);
-            return refuse(s, 2, kMsgAccessViolation);
+            return refuse_logged(s, TftpError::kAccessViolation);
         case platform::UploadOpen::kFailed:
             break;
     }
-    log_request_line(*s);
-    return refuse(s, 3, kMsgCreateFailed);
-}
-
-// Appends "name\0value\0" to the acknowledgement.
-void append_option(uint8_t* packet, std::size_t* length, const char* name, const char* value) {
-    for (const char* text : {name, value}) {
-        std::size_t n = std::strlen(text) + 1;
-        if (*length + n > kMaxOackSize) return;
-        std::memcpy(packet + *length, text, n);
-        *length += n;
-    }
+    return refuse_logged(s, TftpError::kDiskFull, ErrorMessage::kCreateFailed);
 }
 
 }  // namespace
 
-int parse_options(const char* text, int length, TransferSession* session) {
+Verdict parse_options(const char* text, int length, TransferSession* session) {
     Settings settings = current_settings();
     OptionRules rules{settings.server.Options, settings.multicast.Multicast != 0};
-    while (length > 0) {
+    Fields fields{text, length};
+    while (fields.remaining > 0) {
         log_line(kLogDetails, "%s TFTP len %u, option %.*s\n", kStamp,
-                 static_cast<unsigned>(length), length, text);
-        int nameLength = terminated_length(text, length);
-        if (nameLength < 0) break;  // a name without its value ends the options
-        const char* value = text + nameLength + 1;
-        int room = length - nameLength - 1;
-        // A value that runs to the end of the datagram without its NUL is
-        // still read: the receive loop ends every datagram with one.
-        int valueLength = terminated_length(value, room);
-        if (valueLength < 0) valueLength = room;
-        log_line(kLogDetails, "%s TFTP len %u, optarg %.*s\n", kStamp, static_cast<unsigned>(room),
-                 valueLength, value);
-        int result = apply_option(session, rules, text, value);
-        if (result >= 0) return result;
-        text = value + valueLength + 1;
-        length = room - valueLength - 1;
+                 static_cast<unsigned>(fields.remaining), fields.remaining, fields.next);
+        // A name that ends the datagram, with or without its NUL, has no
+        // value: it is skipped like an option the server does not know.
+        std::optional<std::string_view> name = fields.take();
+        if (!name || fields.remaining <= 0) break;
+        unsigned room = static_cast<unsigned>(fields.remaining);
+        std::string_view value = fields.take_or_rest();
+        log_line(kLogDetails, "%s TFTP len %u, optarg %.*s\n", kStamp, room,
+                 static_cast<int>(value.size()), value.data());
+        if (std::optional<ErrorMessage> refusal =
+                apply_option(*session, rules, *name, value.data()))
+            return refuse(session, TftpError::kOptionRefused, *refusal);
     }
-    return kAccepted;
+    return kAccept;
 }
 
-int parse_request(int socketIndex, const uint8_t* datagram, int length, TransferSession* session) {
+Verdict parse_request(int socketIndex,
+                      const uint8_t* datagram,
+                      int length,
+                      TransferSession* session) {
     Settings settings = current_settings();
-    uint16_t opcode = get16(datagram);
-    log_line(kLogDetails, "%s TFTP len %u req %u\n", kStamp, static_cast<unsigned>(length), opcode);
-    if (length >= 2 && opcode == kOpError)
-        return refuse(session, kIgnoreErrorPacket, kMsgBadPacket);
-    if (length <= 2 || (opcode != kOpReadRequest && opcode != kOpWriteRequest))
-        return refuse(session, 4, kMsgBadPacket);
-    if (opcode == kOpWriteRequest && !settings.server.Upload)
-        return refuse(session, 4, kMsgIllegalOperation);
-    session->opcode = opcode;
-
-    const char* name = reinterpret_cast<const char*>(datagram) + 2;
-    int remaining = length - 2;
-    log_line(kLogDetails, "%s TFTP len %u file %s\n", kStamp, static_cast<unsigned>(remaining),
-             name);
-    int nameLength = terminated_length(name, remaining);
-    if (nameLength < 0 || has_path_escape(name)) return refuse(session, 4, kMsgInvalidPath);
-    std::string request(name, static_cast<std::size_t>(nameLength));
-    for (char& c : request)
-        if (c == '/') c = '\\';
-    if (names_device(request)) return refuse(session, 4, kMsgInvalidPath);
-
+    Verdict verdict = read_opcode(datagram, length, settings, session);
+    if (!verdict.accepted()) return verdict;
+    Fields fields{reinterpret_cast<const char*>(datagram) + 2, length - 2};
+    std::string name;
+    verdict = read_file_name(fields, session, &name);
+    if (!verdict.accepted()) return verdict;
     ResolvedPath resolved;
-    int refused = resolve_path(session, settings, request.c_str(), &resolved);
-    if (refused >= 0) return refuse(session, 4, refused);
-
-    const char* modeText = name + nameLength + 1;
-    remaining -= nameLength + 1;
-    int modeLength = terminated_length(modeText, remaining);
-    if (modeLength < 0) return refuse(session, 4, kMsgBadPacket);
-    session->mode = mode_of(modeText);
-    log_line(kLogDetails, "%s TFTP len %u mode %u\n", kStamp, static_cast<unsigned>(remaining),
-             static_cast<unsigned>(session->mode));
-    if (session->mode == kModeNone || session->mode == kModeMail)
-        return refuse(session, 4, kMsgBadMode);
-    if (session->mode == kModeNetascii) session->textMode = settings.server.UnixStyle != 0;
-
-    session->blockSize = 512;
-    session->timeoutSeconds = static_cast<uint32_t>(settings.server.Timeout);
-    session->transferSize = 0;
-    remaining -= modeLength + 1;
-    if (remaining > 0) {
-        int result = parse_options(modeText + modeLength + 1, remaining, session);
-        if (result >= 0) return result;
-    }
-
-    bool plainPxeRequest = socketIndex == kPxeSocket && remaining <= 0;
-    int result = opcode == kOpReadRequest
-                     ? accept_read(session, settings, resolved, plainPxeRequest)
-                     : accept_write(session, resolved);
-    if (result >= 0) return result;
-    log_request_line(*session);
-    return kAccepted;
-}
-
-int send_oack(TransferSession* session) {
-    uint8_t* packet = session->packet;
-    std::size_t length = 2;
-    put16(packet, kOpOack);
-    char text[32];
-    char line[160] = "";
-    auto option = [&](uint32_t bit, const char* name, unsigned value) {
-        if (!(session->optionFlags & bit)) return;
-        std::snprintf(text, sizeof text, "%u", value);
-        append_option(packet, &length, name, text);
-        std::size_t used = std::strlen(line);
-        std::snprintf(line + used, sizeof line - used, " %s %u", name, value);
-    };
-    option(kOptionBlksize, "blksize", session->blockSize);
-    option(kOptionTimeout, "timeout", session->timeoutSeconds);
-    option(kOptionTsize, "tsize", session->transferSize);
-    if (session->optionFlags & kOptionMulticast) {
-        uint32_t a = session->multicastAddress;
-        std::snprintf(text, sizeof text, "%u.%u.%u.%u,%u,%u", a & 0xFF, (a >> 8) & 0xFF,
-                      (a >> 16) & 0xFF, a >> 24, static_cast<unsigned>(session->multicastPort),
-                      is_master(session) ? 1u : 0u);
-        append_option(packet, &length, "multicast", text);
-        std::size_t used = std::strlen(line);
-        std::snprintf(line + used, sizeof line - used, " multicast %s", text);
-    }
-    int sent = send_to_client(session, packet, length);
-    log_line(kLogRequests, "%s TFTP  Oack sent%s\n", kStamp, line);
-    return sent;
+    std::optional<ErrorMessage> refusal = resolve_path(session, settings, name.c_str(), &resolved);
+    if (refusal) return refuse(session, TftpError::kIllegalOperation, *refusal);
+    verdict = read_mode(fields, settings, session);
+    if (!verdict.accepted()) return verdict;
+    bool hasOptions = fields.remaining > 0;
+    if (hasOptions) verdict = parse_options(fields.next, fields.remaining, session);
+    if (!verdict.accepted()) return verdict;
+    bool plainPxeRequest = socketIndex == kPxeSocket && !hasOptions;
+    verdict = session->opcode == kOpReadRequest
+                  ? accept_read(session, settings, resolved, plainPxeRequest)
+                  : accept_write(session, resolved);
+    if (verdict.accepted()) log_request_line(*session);
+    return verdict;
 }

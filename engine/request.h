@@ -1,40 +1,40 @@
-// The request parser: turns an admitted datagram into a ready transfer or the
-// error to send; and the option acknowledgement that the workers send.
+// The request parser: turns an admitted datagram into a ready transfer, or
+// into the error to send.
 #pragma once
 
-#include <cstddef>
+#include <cstdint>
 
+#include "engine/packets.h"
 #include "pipeclient/records.h"
 
 // Socket index of the listening socket a request came in on.
 enum ListenIndex : int { kTftpSocket = 0, kPxeSocket = 1 };
 
-// The parser's answer when nothing at all may be sent back: the client
-// already receives the running PXE multicast of its file.
-inline constexpr int kSendNothing = 65536;
+// What the parser decided about a request.
+struct Verdict {
+    enum class Kind {
+        kAccepted,  // the file is open and the options are settled
+        kRefused,   // send `code`; the record's status holds the message index
+        // Nothing may be sent: the client already receives the running PXE
+        // multicast of its file.
+        kJoinsPxeMulticast,
+        // An error packet on a listening port is never answered: two servers
+        // answering each other's error packets (one of them named by a forged
+        // sender) would send them back and forth for ever.
+        kErrorPacket,
+    };
+    Kind kind = Kind::kAccepted;
+    TftpError code = TftpError::kNotDefined;
 
-// The parser's answer to an error packet on a listening port, which is never
-// answered: two servers answering each other's error packets (one of them
-// named by a forged sender) would send them back and forth for ever.
-inline constexpr int kIgnoreErrorPacket = 65537;
+    bool accepted() const { return kind == Kind::kAccepted; }
+};
 
-// Block sizes a client may negotiate: the smallest the option allows, and
-// the largest block a UDP datagram carries.
-inline constexpr uint32_t kMinBlockSize = 8;
-inline constexpr uint32_t kMaxBlockSize = 65464;
+// Parses the datagram of `length` bytes (a NUL follows its last byte) that
+// came in on the listening socket `socketIndex` into the zeroed `session`.
+Verdict parse_request(int socketIndex,
+                      const uint8_t* datagram,
+                      int length,
+                      TransferSession* session);
 
-// The longest option acknowledgement: every option with its longest value.
-// A packet buffer is never smaller than this.
-inline constexpr std::size_t kMaxOackSize = 128;
-
-// Returns a negative value when the request is accepted; otherwise the error
-// code to send, with session->status holding the index of its message.
-int parse_request(int socketIndex, const uint8_t* datagram, int length, TransferSession* session);
-
-// Reads the options of a request; -1 when all were read, else 8 with
-// session->status set.
-int parse_options(const char* text, int length, TransferSession* session);
-
-// Builds the option acknowledgement in session->packet and sends it on the
-// connected data socket; returns the bytes sent or -1.
-int send_oack(TransferSession* session);
+// Reads the options of a request: accepted (all read) or refused with code 8.
+Verdict parse_options(const char* text, int length, TransferSession* session);

@@ -10,26 +10,21 @@
 #include "engine/file_view.h"
 #include "engine/packets.h"
 #include "engine/request.h"
-#include "engine/text.h"
 #include "engine/transfer.h"
+#include "log/transfer_log.h"
 #include "platform/clock.h"
-#include "platform/process.h"
-#include "platform/store.h"
 #include "platform/udp.h"
-#include "service/pipe_server.h"
-#include "service/settings.h"
-#include "service/transfer_log.h"
+#include "settings/ipv4.h"
+#include "settings/settings.h"
 
 namespace {
 
-constexpr const char* kVersion = "1.7.2";
 constexpr int kReceiveWaitMs = 5000;
 constexpr int kRequestBufferSize = 1536;  // at most 1535 bytes are received
 constexpr uint32_t kLoopback = 127u | (1u << 24);
 
 std::atomic<int> g_stop{0};
 std::atomic<int> g_paused{0};
-std::atomic<bool> g_ended{false};
 std::atomic<int> g_running{0};
 
 // The wake socket lets another thread interrupt the receive loop's wait (a
@@ -93,11 +88,12 @@ bool open_tftp_socket(Listeners& l, const Settings& s) {
     char address[kIpv4TextSize];
     format_ipv4(s.server.Address, address);
     uint16_t port = static_cast<uint16_t>(s.server.Port);
-    l.sockets[kTftpSocket] = platform::open_udp_socket(s.server.Address, port);
+    int error = 0;
+    l.sockets[kTftpSocket] = platform::open_udp_socket(s.server.Address, port, &error);
     if (l.sockets[kTftpSocket] == kNoSocket) {
         if (!s.server.listenFailed)
-            log_line(kLogRequests, "%s Bind on TFTP addr %s port %u failed\n", kStamp, address,
-                     port);
+            log_line(kLogRequests, "%s Bind on TFTP addr %s port %u failed: %s\n", kStamp, address,
+                     port, platform::bind_failure_text(error, port).c_str());
         set_listen_failed(true);
         return s.server.Address != 0 || l.everBound;
     }
@@ -110,35 +106,44 @@ bool open_tftp_socket(Listeners& l, const Settings& s) {
 }
 
 void open_pxe_socket(Listeners& l, const Settings& s) {
-    l.sockets[kPxeSocket] = platform::open_udp_socket(s.server.Address, s.pxe.PxePort);
+    int error = 0;
+    l.sockets[kPxeSocket] = platform::open_udp_socket(s.server.Address, s.pxe.PxePort, &error);
     if (l.sockets[kPxeSocket] == kNoSocket) {
-        log_line(kLogRequests, "%s bind on TFTP PXEport %u failed\n", kStamp, s.pxe.PxePort);
+        log_line(kLogRequests, "%s bind on TFTP PXEport %u failed: %s\n", kStamp, s.pxe.PxePort,
+                 platform::bind_failure_text(error, s.pxe.PxePort).c_str());
         return;
     }
     log_line(kLogRequests, "%s Ready on TFTP PXEport %u\n", kStamp, s.pxe.PxePort);
     l.pxePort = s.pxe.PxePort;
 }
 
+// A refused request hears why, from the listening socket it came to, and
+// the log names the code; a request that may not be answered gets a line of
+// its own.
 void refuse_request(TransferSession* session,
-                    int code,
+                    Verdict verdict,
                     platform::Socket socket,
                     platform::Endpoint from) {
     char address[kIpv4TextSize];
     format_ipv4(session->clientAddress, address);
-    if (code == kSendNothing) {
-        log_line(kLogRequests, "%s TFTP  PXE request from %s joins the multicast of %s\n", kStamp,
-                 address, session->fileName);
-        return;
+    switch (verdict.kind) {
+        case Verdict::Kind::kJoinsPxeMulticast:
+            return log_line(kLogRequests,
+                            "%s TFTP  PXE request from %s joins the multicast of %s\n", kStamp,
+                            address, session->fileName);
+        case Verdict::Kind::kErrorPacket:
+            return log_line(kLogRequests, "%s TFTP  error packet from %s ignored\n", kStamp,
+                            address);
+        case Verdict::Kind::kAccepted:
+        case Verdict::Kind::kRefused:
+            break;
     }
-    if (code == kIgnoreErrorPacket) {
-        log_line(kLogRequests, "%s TFTP  error packet from %s ignored\n", kStamp, address);
-        return;
-    }
-    send_error_packet(static_cast<uint32_t>(code), session->status, socket, from);
-    bool namesFile = code == 1 || code == 2;
+    send_error_packet(verdict.code, static_cast<ErrorMessage>(session->status), socket, from);
+    bool namesFile =
+        verdict.code == TftpError::kFileNotFound || verdict.code == TftpError::kAccessViolation;
     log_result(kLogResults, "%s  Error   %-15s %-10s %u %s %s\n", kStamp, address,
-               request_name(session->opcode), static_cast<unsigned>(code),
-               code <= 8 ? error_message(code) : "", namesFile ? session->fileName : "");
+               request_name(session->opcode), static_cast<unsigned>(verdict.code),
+               error_message(own_message(verdict.code)), namesFile ? session->fileName : "");
 }
 
 // Frees a record that never got a worker, with whatever it holds. A refused
@@ -153,11 +158,11 @@ void discard_session(TransferSession* session) {
 // An accepted request that cannot start: the client hears why, from the
 // listening socket, and the log says what failed.
 void abandon_transfer(TransferSession* session,
-                      int messageIndex,
+                      ErrorMessage message,
                       const char* what,
                       platform::Socket socket,
                       platform::Endpoint from) {
-    send_error_packet(0, messageIndex, socket, from);
+    send_error_packet(TftpError::kNotDefined, message, socket, from);
     char address[kIpv4TextSize];
     log_result(kLogResults, "%s  Error   %-15s %-10s %s\n", kStamp,
                format_ipv4(session->clientAddress, address), request_name(session->opcode), what);
@@ -184,7 +189,7 @@ int32_t next_worker_id() {
 // The worker is counted before its thread starts, so that a burst of
 // requests never admits more than Clients transfers.
 bool start_worker(TransferSession* session) {
-    session->status = -1;
+    session->status = kStatusRunning;
     session->lastReadBlock = ~0u;
     session->worker = next_worker_id();
     count_worker_started();
@@ -200,14 +205,15 @@ void start_transfer(const Settings& s,
                     platform::Endpoint from) {
     session->dataSocket = open_data_socket(s.server);
     if (session->dataSocket == kNoSocket)
-        return abandon_transfer(session, kMsgDataPortFailed, "bind on data port failed", socket,
-                                from);
+        return abandon_transfer(session, ErrorMessage::kDataPortFailed, "bind on data port failed",
+                                socket, from);
     session->packet = static_cast<uint8_t*>(std::malloc(packet_buffer_size(session->blockSize)));
     if (!session->packet)
-        return abandon_transfer(session, kMsgResourceProblem, "data buffer allocation failed",
-                                socket, from);
+        return abandon_transfer(session, ErrorMessage::kResourceProblem,
+                                "data buffer allocation failed", socket, from);
     if (!start_worker(session))
-        return abandon_transfer(session, kMsgResourceProblem, "data thread failed", socket, from);
+        return abandon_transfer(session, ErrorMessage::kResourceProblem, "data thread failed",
+                                socket, from);
     append_transfer(session);
     sweep_transfers();
 }
@@ -242,12 +248,9 @@ void handle_request(int index,
     session->dataSocket = kNoSocket;
     session->clientAddress = from.address;
     session->clientPort = from.port;
-    int result = parse_request(index, datagram, length, session);
-    if (result < 0) {
-        start_transfer(s, session, socket, from);
-        return;
-    }
-    refuse_request(session, result, socket, from);
+    Verdict verdict = parse_request(index, datagram, length, session);
+    if (verdict.accepted()) return start_transfer(s, session, socket, from);
+    refuse_request(session, verdict, socket, from);
     discard_session(session);
 }
 
@@ -293,16 +296,6 @@ void receive_loop(Listeners& l) {
     }
 }
 
-// "-debug" among the leading options raises the log level and logs to the
-// console.
-void apply_arguments(int argc, char** argv) {
-    for (int i = 1; i < argc && argv[i][0] == '-'; ++i) {
-        if (!iequals(argv[i], "-debug")) continue;
-        raise_log_level(kLogRequests);
-        set_log_console(stdout);
-    }
-}
-
 // Workers end on their own when they see the stop flag, which they look at
 // at least twice a second; give them a moment, so that their result lines
 // reach the log before it is closed and the socket layer is not shut down
@@ -316,7 +309,6 @@ void wait_for_workers() {
 int stop_flag() { return g_stop.load(std::memory_order_acquire); }
 bool paused() { return g_paused.load(std::memory_order_relaxed) != 0; }
 void set_paused(bool paused) { g_paused.store(paused ? 1 : 0, std::memory_order_relaxed); }
-bool server_ended() { return g_ended.load(std::memory_order_acquire); }
 int running_workers() { return g_running.load(std::memory_order_acquire); }
 void count_worker_started() { g_running.fetch_add(1, std::memory_order_acq_rel); }
 
@@ -333,52 +325,19 @@ void stop_server() {
     wake_receive_loop();
 }
 
+void settings_changed() { wake_receive_loop(); }
+
 uint16_t reset_pxe_socket(uint16_t newPort) {
     wake_receive_loop();
     return newPort;
 }
 
-void print_banner() {
-    Settings s = current_settings();
-    const ServerSettings& m = s.server;
-    log_line(kLogResults, "%s %s %s ready\n", kStamp, kProductTitle, kVersion);
-    log_line(kLogRequests, "%s RootDirectory : %s\n", kStamp, m.RootDirectory);
-    log_line(kLogRequests, "%s Prefix        : %s\n", kStamp, m.Prefix);
-    log_line(kLogRequests, "%s def. Timeout  : %u\n", kStamp, static_cast<unsigned>(m.Timeout));
-    log_line(kLogRequests, "%s max. Retries  : %u\n", kStamp, static_cast<unsigned>(m.Retransmit));
-    log_line(kLogRequests, "%s max. Clients  : %u\n", kStamp, static_cast<unsigned>(m.Clients));
-    log_line(kLogRequests, "%s Option eval.  : %u\n", kStamp, static_cast<unsigned>(m.Options));
-    log_line(kLogRequests, "%s Upload enabled: %u\n", kStamp, static_cast<unsigned>(m.Upload));
-    log_line(kLogRequests, "%s Multicast     : %u\n", kStamp,
-             static_cast<unsigned>(s.multicast.Multicast));
-    log_line(kLogRequests, "%s PXE-Multicast : %u\n", kStamp, static_cast<unsigned>(s.pxe.PXE));
-}
-
-int run_server(int argc, char** argv) {
-    set_log_stream(stderr);
-    if (!platform::start_network()) return 0;
-    char directory[896];
-    platform::program_directory(directory, sizeof directory);
-    platform::store_init(directory);
-    write_setting(kMainSection, "Path", directory);
-    set_default_directory(directory);
-    load_main_settings(kMainSection);
-    load_multicast_settings(kMainSection);
-    load_pxe_settings(kMainSection);
-    apply_arguments(argc, argv);
-    refresh_transfer_log();
-    print_banner();
-    start_pipe_listener();
+void serve() {
     open_wake_socket();
     Listeners listeners;
     receive_loop(listeners);
     stop_server();
     listeners.close_all();
     wait_for_workers();
-    close_transfer_log();
-    g_ended.store(true, std::memory_order_release);
-    stop_pipe_listener();
     close_wake_socket();
-    platform::stop_network();
-    return 0;
 }

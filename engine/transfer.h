@@ -1,24 +1,37 @@
 // The worker of one transfer: connects its data socket, runs the download or
-// the upload, writes the result line, and releases everything it holds.
+// the upload, writes the result line, and releases everything it holds. Also
+// what the two loops share: their settings, the way to the client, the wait
+// on the data socket and the client's error packets.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "pipeclient/records.h"
 #include "platform/udp.h"
 
-// Results of a transfer, stored in `status` when the worker ends.
-enum TransferResult : int {
-    kCompleted = 0,
-    kTimedOut = 1,
-    kAbortedByClient = 2,
-    kSocketFailure = 3,  // also: the file could not be read or written
+// How a transfer ended.
+enum class TransferResult {
+    kCompleted,
+    kTimedOut,
+    kAbortedByClient,  // an error packet from the client
+    kSocketFailure,
+    kFileFailure,  // the file could not be read or written
+    // The server stopped first. The file was not delivered, so the result
+    // line says failed.
+    kStopped,
 };
 
-// A transfer cut short by a stopping server did not deliver its file: it is
-// logged as failed, never as completed.
-inline constexpr int kStoppedResult = kSocketFailure;
+// The result as the record's status keeps it for the control pipe: 0
+// completed, 1 timed out, 2 aborted by the client, 3 failed (a socket, the
+// file, or the server stopping).
+int32_t wire_status(TransferResult result);
+
+// One step of a transfer loop: empty while the transfer goes on, else how it
+// ended.
+using Step = std::optional<TransferResult>;
+inline constexpr Step kGoOn = std::nullopt;
 
 // What a transfer reads from the settings, copied once when its worker
 // starts: the loops never look at the settings again, so a change over the
@@ -52,50 +65,26 @@ int send_to_client(const TransferSession* session, const void* data, std::size_t
 // accepted, or the request came for a PXE mapping.
 bool sends_to_group(const TransferSession* session);
 
-// The download and upload loops; they return a TransferResult.
-int send_file(TransferSession* session, const TransferSettings& settings);
-int receive_file(TransferSession* session, const TransferSettings& settings);
-
-// Download steps. read_block fills `packet` with block `index` (counted from
-// 0, so it travels as block index + 1 in 16 bits) and returns its payload
-// length, 0 at the exact end of the file, -1 past it. send_block returns the
-// bytes sent or -1.
-int read_block(TransferSession* session, uint8_t* packet, uint32_t index);
-int send_block(TransferSession* session, uint32_t index, const uint8_t* packet, int length);
-
-// Results of one wait for an acknowledgement.
-enum AckResult : int {
-    kAckFailed = -1,         // the wait failed, or the ack named a block past the end
-    kAckNone = 0,            // nothing arrived in time
-    kAckTaken = 1,           // the expected acknowledgement
-    kAckPeerError = 2,       // an error packet (its text is in peerError)
-    kAckPastEnd = 3,         // a multicast client has the whole file
-    kAckOnlyUnexpected = 4,  // only other acknowledgements until the time ran out
-    kAckStopped = 5,         // the server is stopping
-};
-int wait_for_ack(TransferSession* session);
-
-// Upload steps. send_ack sends acknowledgement `block` (16 bits on the wire)
-// on a connected socket. After a completed upload,
-// acknowledge_repeated_final_block answers a repeated final block for one
-// more time-out, for a client whose last acknowledgement was lost.
-void send_ack(uint32_t block, uint64_t socket);
-void acknowledge_repeated_final_block(TransferSession* session);
+// Whether a datagram from the client is an error packet: opcode 5, whatever
+// follows. A packet too short to hold a code or a text is still the client
+// saying stop.
+bool is_error_packet(const uint8_t* datagram, int length);
 
 // Keeps the text of a client's error packet in peerError as "code message"
-// (the message cut to 116 characters, control characters made printable).
+// (the message cut to 116 characters, control characters made printable; a
+// packet too short for its code counts as code 0).
 void record_peer_error(TransferSession* session, const uint8_t* datagram, int length);
 
 // Receives one datagram on the data socket into `buffer`, waiting at most
 // until `deadlineMs` on the monotonic clock and looking at the stop flag at
-// least twice a second. kWaitReadable stores the receive's result (a length,
-// or -1 for a failed receive, which callers ignore) in `*length`, and the
+// least twice a second. kReadable stores the receive's result (a length, or
+// -1 for a failed receive, which callers ignore) in `*length`, and the
 // sender through `from` when that is not null.
-enum WaitResult : int { kWaitFailed = -1, kWaitTimedOut = 0, kWaitReadable = 1, kWaitStopped = 2 };
-int receive_before(uint64_t socket,
-                   uint8_t* buffer,
-                   std::size_t capacity,
-                   int64_t deadlineMs,
-                   int* length,
-                   platform::Endpoint* from = nullptr);
+enum class WaitResult { kFailed, kTimedOut, kReadable, kStopped };
+WaitResult receive_before(uint64_t socket,
+                          uint8_t* buffer,
+                          std::size_t capacity,
+                          int64_t deadlineMs,
+                          int* length,
+                          platform::Endpoint* from = nullptr);
 int64_t deadline_after(uint32_t seconds);

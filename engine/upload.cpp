@@ -1,19 +1,16 @@
-// The write side of a transfer: receive the data blocks in order, store
-// them, acknowledge each.
-#include <cstdio>
+#include "engine/upload.h"
 
+#include <cstdio>
+#include <variant>
+
+#include "engine/options.h"
 #include "engine/packets.h"
-#include "engine/request.h"
 #include "engine/server.h"
 #include "engine/text_mode.h"
-#include "engine/transfer.h"
+#include "log/transfer_log.h"
 #include "platform/udp.h"
-#include "service/transfer_log.h"
 
 namespace {
-
-// A loop step that does not end the transfer.
-constexpr int kProceed = -1;
 
 // What an upload keeps between datagrams besides its record.
 struct Upload {
@@ -22,6 +19,13 @@ struct Upload {
     uint32_t written = 0;  // data bytes stored
     bool started = false;  // a block has been stored
 };
+
+// What one datagram from the client does to the upload, besides ending it.
+enum class Progress {
+    kFresh,    // a block came: the retries start afresh
+    kIgnored,  // nothing changed
+};
+using Taken = std::variant<Progress, TransferResult>;
 
 // The answer to the request, and to silence until the first block: the
 // option acknowledgement (whose tsize echoes the client's) or ack 0. Later
@@ -42,12 +46,13 @@ bool store_data(TransferSession* s, const uint8_t* data, std::size_t size, bool 
 }
 
 // A write that fails (a full disk) ends the upload with the standard error.
-int refuse_write(const TransferSession* s) {
-    send_error_packet(kMsgDiskFull, kMsgDiskFull, s->dataSocket, {s->clientAddress, s->clientPort});
-    return kSocketFailure;
+TransferResult refuse_write(const TransferSession* s) {
+    send_error_packet(TftpError::kDiskFull, own_message(TftpError::kDiskFull), s->dataSocket,
+                      {s->clientAddress, s->clientPort});
+    return TransferResult::kFileFailure;
 }
 
-int take_expected_block(Upload& u, uint16_t number, int length) {
+Taken take_expected_block(Upload& u, uint16_t number, int length) {
     TransferSession* s = u.s;
     bool final = length < s->blockSize + 4;
     std::size_t size = static_cast<std::size_t>(length - 4);
@@ -57,7 +62,8 @@ int take_expected_block(Upload& u, uint16_t number, int length) {
     u.written += static_cast<uint32_t>(size);
     u.started = true;
     send_ack(number, s->dataSocket);
-    return final ? kCompleted : kProceed;
+    if (final) return TransferResult::kCompleted;
+    return Progress::kFresh;
 }
 
 // A block from before the counter passed 65535 (possible with LargeFiles
@@ -69,7 +75,7 @@ bool is_from_before_wrap(uint32_t next, uint16_t expected, uint16_t number) {
 // Old blocks are acknowledged again and not written; blocks from the future
 // are ignored. Whatever its length, an unexpected block never ends the
 // upload: only the expected final block does.
-int take_data(Upload& u, int length) {
+Taken take_data(Upload& u, int length) {
     TransferSession* s = u.s;
     uint16_t number = get16(s->packet + 2);
     log_line(kLogPackets, "%s TFTP  received block %u, %u bytes\n", kStamp, number, length);
@@ -78,50 +84,51 @@ int take_data(Upload& u, int length) {
     if (number == expected) return take_expected_block(u, number, length);
     if (number < expected || is_from_before_wrap(next, expected, number))
         send_ack(number, s->dataSocket);
-    return kProceed;
+    return Progress::kFresh;
 }
 
-// One datagram from the client; kProceed to go on waiting with fresh
-// retries, kIgnored to go on as before.
-constexpr int kIgnored = -2;
-
 // One datagram in `packet`, `length` as received (-1: the receive failed).
-int take_datagram(Upload& u, int length) {
+// An error packet of any length ends the upload; any other runt is a
+// failure of the transfer.
+Taken take_datagram(Upload& u, int length) {
     TransferSession* s = u.s;
+    if (is_error_packet(s->packet, length)) {
+        record_peer_error(s, s->packet, length);
+        return TransferResult::kAbortedByClient;
+    }
     if (length < 4) {
         log_line(kLogRequests, "%s TFTP  receive error %d on block %u\n", kStamp,
                  platform::last_socket_error(), s->blockNumber + 1);
-        return kSocketFailure;
+        return TransferResult::kSocketFailure;
     }
-    uint16_t opcode = get16(s->packet);
-    if (opcode == kOpData) return take_data(u, length);
-    if (opcode != kOpError) return kIgnored;
-    record_peer_error(s, s->packet, length);
-    return kAbortedByClient;
+    if (get16(s->packet) != kOpData) return Progress::kIgnored;
+    return take_data(u, length);
 }
 
 }  // namespace
 
-int receive_file(TransferSession* s, const TransferSettings& settings) {
+TransferResult receive_file(TransferSession* s, const TransferSettings& settings) {
     Upload u{s, settings};
     answer_client(u);
     for (int r = 0; !stopping();) {
         int length = -1;
-        int waited = receive_before(s->dataSocket, s->packet, s->blockSize + 4u,
-                                    deadline_after(s->timeoutSeconds), &length);
-        if (waited == kWaitStopped) break;
-        if (waited == kWaitFailed) return kSocketFailure;
-        if (waited == kWaitTimedOut) {
-            if (r++ > settings.retransmit) return kTimedOut;
+        WaitResult waited = receive_before(s->dataSocket, s->packet, s->blockSize + 4u,
+                                           deadline_after(s->timeoutSeconds), &length);
+        if (waited == WaitResult::kStopped) break;
+        if (waited == WaitResult::kFailed) return TransferResult::kSocketFailure;
+        if (waited == WaitResult::kTimedOut) {
+            if (r++ > settings.retransmit) return TransferResult::kTimedOut;
             answer_client(u);
             continue;
         }
-        int result = take_datagram(u, length);
-        if (result == kProceed) r = 0;
-        if (result == kCompleted) s->transferSize = u.written;
-        if (result >= 0) return result;
+        Taken taken = take_datagram(u, length);
+        if (const TransferResult* ended = std::get_if<TransferResult>(&taken)) {
+            if (*ended == TransferResult::kCompleted) s->transferSize = u.written;
+            return *ended;
+        }
+        if (std::get<Progress>(taken) == Progress::kFresh) r = 0;
     }
-    return kStoppedResult;
+    return TransferResult::kStopped;
 }
 
 void send_ack(uint32_t block, uint64_t socket) {
@@ -137,7 +144,7 @@ void acknowledge_repeated_final_block(TransferSession* s) {
     int64_t deadline = deadline_after(s->timeoutSeconds);
     int length = -1;
     while (receive_before(s->dataSocket, s->packet, s->blockSize + 4u, deadline, &length) ==
-           kWaitReadable) {
+           WaitResult::kReadable) {
         if (length >= 4 && get16(s->packet) == kOpData && get16(s->packet + 2) == last)
             send_ack(last, s->dataSocket);
     }

@@ -203,10 +203,10 @@ void on_command(int id) {
     if (opens_window_or_exits(id) && bring_modal_window_forward(g.frame)) return;
     switch (id) {
         case IDM_START:
-            change_pause(1);
+            change_pause(kPipeResume);
             break;
         case IDM_STOP:
-            change_pause(0);
+            change_pause(kPipePauseServing);
             break;
         case IDM_EXIT:
             DestroyWindow(g.frame);
@@ -420,7 +420,7 @@ void init_common_controls() {
 // What the window shows first: the server's pause state and settings.
 void query_server() {
     int32_t paused = 0;
-    int result = set_pause(-1, &paused);
+    int result = set_pause(kPipeReportOnly, &paused);
     if (result > 0) g.paused = paused;
     if (result < 0) set_pipe_error();
     fetch_settings(&server_settings_copy());
@@ -459,6 +459,10 @@ bool start_panel(HINSTANCE instance, HINSTANCE previous, int showCommand, int* e
     SetWindowTextA(g.frame, product_title());
     std::setlocale(LC_TIME, "");
     g.taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+    // An elevated panel gets Explorer's broadcast only when it lets it in;
+    // without it the tray icon would not come back after Explorer restarts.
+    if (g.taskbarCreated)
+        ChangeWindowMessageFilterEx(g.frame, g.taskbarCreated, MSGFLT_ALLOW, nullptr);
     set_list_icons(instance, g.list, kStatusIconCount, kStatusIcons);
     g.viewMode = g_administrator_override < 0 ? !is_administrator() : g_administrator_override == 0;
     set_pipe_failure_handler(show_pipe_error);

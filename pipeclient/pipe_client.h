@@ -35,7 +35,8 @@ int fetch_settings(ServerSettings* settings);
 int send_settings(const ServerSettings& settings);  // 0 when the server is unreachable
 int fetch_multicast(MulticastSettings* settings);
 int fetch_pxe(PxeSettings* settings);
-// action: 1 resume, 0 pause, -1 only report. *paused receives the state.
+// action: kPipeResume, kPipePauseServing or kPipeReportOnly. *paused receives
+// the state.
 int set_pause(int32_t action, int32_t* paused);
 
 // The transfer at `index` of the server's list (command 8). *running

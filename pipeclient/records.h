@@ -131,6 +131,7 @@ enum PipeStatus : int32_t {
 // Pause actions of command 7; any other value only reports the state.
 inline constexpr int32_t kPipeResume = 1;
 inline constexpr int32_t kPipePauseServing = 0;
+inline constexpr int32_t kPipeReportOnly = -1;
 
 // A file time: 100-nanosecond intervals since 1601-01-01 UTC, in two halves.
 struct LogFileTime {

@@ -2,8 +2,13 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace platform {
+
+// The full path of the running program, however long; empty when the
+// system cannot tell it.
+std::string program_file();
 
 // The directory of the running program with its trailing separator ("\" on
 // Windows, "/" elsewhere), cut into `buffer`. When the full path fills the

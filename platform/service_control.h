@@ -113,11 +113,4 @@ using ControlHandler = void (*)(uint32_t control);
 // (syslog's identity elsewhere).
 void report_error_event(const char* source, const char* first, const char* second);
 
-// The calling thread's last error code (GetLastError, errno).
-uint32_t last_error();
-
-// The system's text for an error code as the system gives it (on Windows with
-// its line end), empty when it has none.
-std::string system_message(uint32_t code);
-
 }  // namespace platform

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "pipeclient/records.h"
 
@@ -25,8 +26,14 @@ struct Endpoint {
 void stop_network();
 
 // Opens a UDP socket bound to `address`:`port` (port in host order, 0 = any
-// free port) with SO_BROADCAST; kNoSocket on any failure.
-[[nodiscard]] Socket open_udp_socket(uint32_t address, uint16_t port);
+// free port) with SO_BROADCAST; kNoSocket on any failure, with the socket
+// layer's error code in *error when that is not null.
+[[nodiscard]] Socket open_udp_socket(uint32_t address, uint16_t port, int* error = nullptr);
+
+// Why a bind of `port` (host order) failed with `error`, as the system says
+// it, with what the system needs to allow it where that is known: on Linux a
+// port below 1024 needs root or the capability to bind low ports.
+std::string bind_failure_text(int error, uint16_t port);
 
 // As open_udp_socket, trying the ports first..last (host order) in turn. It
 // moves on only when a port is in use and stops at any other error; the port

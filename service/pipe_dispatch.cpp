@@ -6,9 +6,9 @@
 
 #include "engine/client_list.h"
 #include "engine/server.h"
-#include "engine/text.h"
+#include "settings/text.h"
 #include "platform/files.h"
-#include "service/settings.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -132,9 +132,12 @@ void get_settings(Request& r) { reply_record(r, current_settings().server); }
 void get_multicast(Request& r) { reply_record(r, current_settings().multicast); }
 void get_pxe(Request& r) { reply_record(r, current_settings().pxe); }
 
+// A new address or port is bound at once.
 void set_settings(Request& r) {
     ServerSettings s;
-    if (take_record(r, &s)) replace_server_settings(s);
+    if (!take_record(r, &s)) return;
+    replace_server_settings(s);
+    settings_changed();
 }
 
 void set_multicast(Request& r) {
@@ -144,7 +147,9 @@ void set_multicast(Request& r) {
 
 void set_pxe(Request& r) {
     PxeSettings p;
-    if (take_record(r, &p)) replace_pxe_settings(p);
+    if (!take_record(r, &p)) return;
+    replace_pxe_settings(p);
+    reset_pxe_socket(current_settings().pxe.PxePort);
 }
 
 // Any action other than resume or pause only reports; with the write
@@ -184,14 +189,15 @@ void find_first(Request& r) {
     auto search = std::make_unique<platform::DirSearch>();
     LogFindData found;
     if (r.handles.full() || !search->first(path, &found)) return;
-    uint64_t token = r.handles.add_search(std::move(search));
+    uint64_t token = r.handles.searches.add(std::move(search));
     std::memcpy(r.payload(), &token, sizeof token);
     reply_found(r, found);
 }
 
 void find_next(Request& r) {
     uint64_t token = 0;
-    platform::DirSearch* search = received_token(r, &token) ? r.handles.search(token) : nullptr;
+    platform::DirSearch* search =
+        received_token(r, &token) ? r.handles.searches.find(token) : nullptr;
     if (!search) return refuse(r);
     LogFindData found;
     bool more = search->next(&found);
@@ -201,7 +207,8 @@ void find_next(Request& r) {
 
 void find_close(Request& r) {
     uint64_t token = 0;
-    PipeHandles::Search search = received_token(r, &token) ? r.handles.take_search(token) : nullptr;
+    PipeHandles::Search search =
+        received_token(r, &token) ? r.handles.searches.take(token) : nullptr;
     if (!search) return refuse(r);
     reply_done(r, search->close() ? 1 : 0, 0);
 }
@@ -217,14 +224,15 @@ void open_log(Request& r) {
     if (!iequals(mode, "r") && !r.mayWrite) return refuse(r);
     uint64_t token = 0;
     PipeHandles::Stream stream(r.handles.full() ? nullptr : std::fopen(path, cMode));
-    if (stream) token = r.handles.add_stream(std::move(stream));
+    if (stream) token = r.handles.streams.add(std::move(stream));
     std::memcpy(r.payload(), &token, sizeof token);
     reply_done(r, r.message.argument, kPipeTokenSize);
 }
 
 void close_log(Request& r) {
     uint64_t token = 0;
-    PipeHandles::Stream stream = received_token(r, &token) ? r.handles.take_stream(token) : nullptr;
+    PipeHandles::Stream stream =
+        received_token(r, &token) ? r.handles.streams.take(token) : nullptr;
     if (!stream) return refuse(r);
     reply_done(r, std::fclose(stream.release()) == 0 ? 0 : -1, 0);
 }
@@ -232,7 +240,7 @@ void close_log(Request& r) {
 // The next line with its line end, at most 4087 characters and a NUL.
 void read_line(Request& r) {
     uint64_t token = 0;
-    std::FILE* stream = received_token(r, &token) ? r.handles.stream(token) : nullptr;
+    std::FILE* stream = received_token(r, &token) ? r.handles.streams.find(token) : nullptr;
     if (!stream) return refuse(r);
     char* line = reinterpret_cast<char*>(r.payload());
     bool read = std::fgets(line, static_cast<int>(kPipePayloadSize), stream) != nullptr;
@@ -270,46 +278,15 @@ void run_command(Request& r) {
 
 }  // namespace
 
-PipeHandles::PipeHandles() = default;
-PipeHandles::~PipeHandles() = default;
-
-uint64_t PipeHandles::add_search(Search search) {
+template <typename Handle>
+uint64_t TokenTable<Handle>::add(Handle handle) {
     uint64_t token = next_token();
-    searches_[token] = std::move(search);
+    handles_[token] = std::move(handle);
     return token;
 }
 
-platform::DirSearch* PipeHandles::search(uint64_t token) const {
-    auto found = searches_.find(token);
-    return found == searches_.end() ? nullptr : found->second.get();
-}
-
-PipeHandles::Search PipeHandles::take_search(uint64_t token) {
-    auto found = searches_.find(token);
-    if (found == searches_.end()) return nullptr;
-    Search search = std::move(found->second);
-    searches_.erase(found);
-    return search;
-}
-
-uint64_t PipeHandles::add_stream(Stream stream) {
-    uint64_t token = next_token();
-    streams_[token] = std::move(stream);
-    return token;
-}
-
-std::FILE* PipeHandles::stream(uint64_t token) const {
-    auto found = streams_.find(token);
-    return found == streams_.end() ? nullptr : found->second.get();
-}
-
-PipeHandles::Stream PipeHandles::take_stream(uint64_t token) {
-    auto found = streams_.find(token);
-    if (found == streams_.end()) return nullptr;
-    Stream stream = std::move(found->second);
-    streams_.erase(found);
-    return stream;
-}
+template class TokenTable<PipeHandles::Search>;
+template class TokenTable<PipeHandles::Stream>;
 
 int dispatch_pipe_command(bool writePermission,
                           PipeMessage& message,

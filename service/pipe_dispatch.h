@@ -18,13 +18,39 @@
 #include "pipeclient/records.h"
 #include "platform/dir_search.h"
 
-// The log-directory searches and log-file streams one pipe connection has
-// open, by token. A token is a number the server hands out once and never
-// again; it is valid only on the connection that received it, until it is
-// closed. Whatever is still open when the connection ends closes with the
-// table.
-class PipeHandles {
+// Handles a pipe connection holds by token: a number the server hands out
+// once and never again (all tables share the count, under the pipe lock). A
+// token is valid only in the table that gave it, until it is taken out.
+template <typename Handle>
+class TokenTable {
   public:
+    std::size_t size() const { return handles_.size(); }
+
+    uint64_t add(Handle handle);
+
+    // The handle of `token`, or null when the table gave no such token or
+    // it was taken out.
+    auto find(uint64_t token) const {
+        auto found = handles_.find(token);
+        return found == handles_.end() ? nullptr : found->second.get();
+    }
+
+    // Takes the handle out; null for an unknown token.
+    Handle take(uint64_t token) {
+        auto found = handles_.find(token);
+        if (found == handles_.end()) return nullptr;
+        Handle handle = std::move(found->second);
+        handles_.erase(found);
+        return handle;
+    }
+
+  private:
+    std::map<uint64_t, Handle> handles_;
+};
+
+// The log-directory searches and log-file streams one pipe connection has
+// open. Whatever is still open when the connection ends closes with it.
+struct PipeHandles {
     struct FileCloser {
         void operator()(std::FILE* stream) const { std::fclose(stream); }
     };
@@ -34,25 +60,11 @@ class PipeHandles {
     // A connection holds at most this many searches and streams together.
     static constexpr std::size_t kCapacity = 64;
 
-    PipeHandles();
-    ~PipeHandles();
-    PipeHandles(const PipeHandles&) = delete;
-    PipeHandles& operator=(const PipeHandles&) = delete;
-
+    std::size_t size() const { return searches.size() + streams.size(); }
     bool full() const { return size() >= kCapacity; }
-    std::size_t size() const { return searches_.size() + streams_.size(); }
 
-    uint64_t add_search(Search search);
-    platform::DirSearch* search(uint64_t token) const;
-    Search take_search(uint64_t token);
-
-    uint64_t add_stream(Stream stream);
-    std::FILE* stream(uint64_t token) const;
-    Stream take_stream(uint64_t token);
-
-  private:
-    std::map<uint64_t, Search> searches_;
-    std::map<uint64_t, Stream> streams_;
+    TokenTable<Search> searches;
+    TokenTable<Stream> streams;
 };
 
 // Executes the request of `*size` bytes in `message` for a client with or

@@ -8,10 +8,10 @@
 #include <system_error>
 #include <thread>
 
-#include "engine/server.h"
 #include "platform/pipe.h"
+#include "service/host.h"
 #include "service/pipe_dispatch.h"
-#include "service/settings.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -8,11 +8,13 @@
 #include <string>
 
 #include "engine/server.h"
-#include "engine/text.h"
+#include "log/transfer_log.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/process.h"
-#include "service/transfer_log.h"
+#include "platform/system_error.h"
+#include "service/host.h"
+#include "settings/text.h"
 
 namespace {
 
@@ -55,6 +57,20 @@ void say(const char* format, ...) {
     std::fflush(stdout);
 }
 
+// Says what failed and the system's reason: "<what> - <text> (0x<code>)".
+// The reason is taken first, before anything else can change it.
+void say_failed(const char* format, ...) PRAVLEN_PRINTF(1, 2);
+void say_failed(const char* format, ...) {
+    char error[kErrorTextSize];
+    system_error_text(error, sizeof error);
+    char what[kErrorTextSize];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(what, sizeof what, format, args);
+    va_end(args);
+    say("%s - %s\n", what, error);
+}
+
 void print_usage() {
     say("%s -install     to install the service\n", kProgramName);
     say("%s -remove      to remove the service\n", kProgramName);
@@ -94,9 +110,7 @@ void create_and_start(const platform::ServiceHandle& manager, const char* path) 
                                            kDependencies};
     platform::ServiceHandle service = platform::create_service(manager, definition);
     if (!service) {
-        char error[kErrorTextSize];
-        say("%s service installation failed - %s\n", kServiceDisplayName,
-            system_error_text(error, sizeof error));
+        say_failed("%s service installation failed", kServiceDisplayName);
         return;
     }
     say("%s installed.\n", kServiceDisplayName);
@@ -109,8 +123,7 @@ void create_and_start(const platform::ServiceHandle& manager, const char* path) 
 platform::ServiceHandle open_manager() {
     platform::ServiceHandle manager = platform::open_service_manager();
     if (!manager) {
-        char error[kErrorTextSize];
-        say("OpenSCManager failed - %s\n", system_error_text(error, sizeof error));
+        say_failed("OpenSCManager failed");
     }
     return manager;
 }
@@ -120,9 +133,7 @@ void delete_and_say(const platform::ServiceHandle& service) {
         say("%s deleted.\n", kServiceDisplayName);
         return;
     }
-    char error[kErrorTextSize];
-    say("%s failed to delete service - %s\n", kServiceDisplayName,
-        system_error_text(error, sizeof error));
+    say_failed("%s failed to delete service", kServiceDisplayName);
 }
 
 // The service runs while the dispatcher waits; without a service manager the
@@ -210,9 +221,7 @@ void install_service() {
     if (!platform::has_service_manager()) return explain_unit_file_install();
     char path[512];
     if (platform::program_path(path, sizeof path) == 0) {
-        char error[kErrorTextSize];
-        say("Unable to install %s - %s\n", kServiceDisplayName,
-            system_error_text(error, sizeof error));
+        say_failed("Unable to install %s", kServiceDisplayName);
         return;
     }
     platform::ServiceHandle manager = open_manager();
@@ -225,9 +234,7 @@ void remove_service() {
     if (!manager) return;
     platform::ServiceHandle service = platform::open_service(manager, kServiceName);
     if (!service) {
-        char error[kErrorTextSize];
-        say("%s failed to access service - %s\n", kServiceDisplayName,
-            system_error_text(error, sizeof error));
+        say_failed("%s failed to access service", kServiceDisplayName);
         return;
     }
     stop_service_and_wait(service);

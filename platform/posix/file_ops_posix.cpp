@@ -1,4 +1,5 @@
 #include "platform/file_ops.h"
+#include "platform/posix/fd.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -10,28 +11,6 @@
 
 namespace platform {
 namespace {
-
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    // Closes now, reporting the error a deferred write may surface here.
-    bool close() {
-        int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
 
 FileIdentity identity_of(const struct stat& st) {
     FileIdentity id;

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "platform/files.h"
+#include "platform/posix/fd.h"
 
 namespace platform {
 namespace {
@@ -17,12 +18,8 @@ namespace {
 // the length, munmap the length again. The descriptor is closed as soon as
 // the view exists (the mapping keeps the file alive).
 struct Mapping {
-    int fd = -1;
+    Fd fd;
     uint32_t size = 0;
-
-    ~Mapping() {
-        if (fd >= 0) ::close(fd);
-    }
 };
 
 Mapping* mapping_of(uint64_t value) { return reinterpret_cast<Mapping*>(value); }
@@ -40,9 +37,9 @@ uint32_t mappable_size(int fd) {
 uint64_t open_file_mapping(const char* enginePath, uint32_t* size) {
     auto mapping = std::make_unique<Mapping>();
     // O_NONBLOCK: a FIFO planted under a served name must not hang the server.
-    mapping->fd = ::open(local_path(enginePath).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (mapping->fd < 0) return 0;
-    mapping->size = mappable_size(mapping->fd);
+    mapping->fd.reset(::open(local_path(enginePath).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!mapping->fd.valid()) return 0;
+    mapping->size = mappable_size(mapping->fd.get());
     if (mapping->size == 0) return 0;
     *size = mapping->size;
     return reinterpret_cast<uint64_t>(mapping.release());
@@ -50,11 +47,10 @@ uint64_t open_file_mapping(const char* enginePath, uint32_t* size) {
 
 const uint8_t* map_file_mapping(uint64_t value) {
     Mapping* mapping = mapping_of(value);
-    if (!mapping || mapping->fd < 0) return nullptr;
-    void* base = ::mmap(nullptr, mapping->size, PROT_READ, MAP_SHARED, mapping->fd, 0);
+    if (!mapping || !mapping->fd.valid()) return nullptr;
+    void* base = ::mmap(nullptr, mapping->size, PROT_READ, MAP_SHARED, mapping->fd.get(), 0);
     if (base == MAP_FAILED) return nullptr;
-    ::close(mapping->fd);
-    mapping->fd = -1;
+    mapping->fd.reset();
     return static_cast<const uint8_t*>(base);
 }
 

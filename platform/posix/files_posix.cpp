@@ -1,4 +1,5 @@
 #include "platform/files.h"
+#include "platform/posix/fd.h"
 
 #include <cerrno>
 #include <climits>
@@ -7,26 +8,9 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utility>
 
 namespace platform {
 namespace {
-
-// An owned descriptor, closed unless released.
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-  private:
-    int fd_;
-};
 
 std::string real_path(const std::string& path) {
     char buffer[PATH_MAX];

@@ -2,6 +2,7 @@
 // message boundaries as the Windows message-mode pipe does. The write
 // permission follows the peer's credentials instead of an impersonation.
 #include "platform/pipe.h"
+#include "platform/posix/fd.h"
 #include "platform/posix/peer_rights.h"
 
 #include <cerrno>
@@ -19,29 +20,6 @@ namespace {
 
 constexpr const char* kDefaultPipeName = "@velquin_tftp_server";
 constexpr int kBacklog = 16;
-
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-  private:
-    int fd_;
-};
 
 // An "@name" is in the abstract namespace: a NUL first byte, then the name.
 bool make_address(const std::string& name, sockaddr_un* address, socklen_t* length) {

@@ -1,5 +1,7 @@
 // BSD sockets backend of platform/udp.h.
 #include "platform/udp.h"
+#include "platform/posix/fd.h"
+#include "platform/udp_backend.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -8,6 +10,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "platform/sockaddr.h"
 
 namespace platform {
 namespace {
@@ -19,62 +23,38 @@ int fd_of(Socket socket) { return static_cast<int>(socket); }
 // awaits instead of poll and then recvfrom.
 constexpr int kReceiveSliceMs = 500;
 
-sockaddr_in to_sockaddr(uint32_t address, uint16_t port_network) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = address;
-    sa.sin_port = port_network;
-    return sa;
-}
-
-// Binds `fd`; returns 0 or the errno of the failure.
-int bind_to(int fd, uint32_t address, uint16_t port) {
-    sockaddr_in sa = to_sockaddr(address, port_to_network(port));
-    return bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 ? 0 : errno;
-}
-
-int new_udp_fd() {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-    if (fd < 0) return -1;
-    int on = 1;
-    timeval slice{0, kReceiveSliceMs * 1000};
-    if (setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ||
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 }  // namespace
 
 bool start_network() { return true; }
 void stop_network() {}
 
-Socket open_udp_socket(uint32_t address, uint16_t port) {
-    int fd = new_udp_fd();
-    if (fd < 0) return kNoSocket;
-    if (bind_to(fd, address, port) != 0) {
-        close(fd);
+namespace backend {
+
+Socket new_udp_socket(int* error) {
+    Fd fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+    int on = 1;
+    timeval slice{0, kReceiveSliceMs * 1000};
+    if (!fd.valid() || setsockopt(fd.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ||
+        setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice) != 0) {
+        *error = errno;
         return kNoSocket;
     }
-    return static_cast<Socket>(fd);
+    return static_cast<Socket>(fd.release());
 }
 
-Socket open_udp_socket_in_range(uint32_t address, uint16_t first, uint16_t last, uint16_t* chosen) {
-    int fd = new_udp_fd();
-    if (fd < 0) return kNoSocket;
-    for (uint32_t port = first; port <= last; ++port) {
-        int error = bind_to(fd, address, static_cast<uint16_t>(port));
-        if (error == 0) {
-            if (chosen) *chosen = static_cast<uint16_t>(port);
-            return static_cast<Socket>(fd);
-        }
-        if (error != EADDRINUSE) break;
-    }
-    close(fd);
-    return kNoSocket;
+int bind_udp_socket(Socket socket, uint32_t address, uint16_t port) {
+    sockaddr_in sa = to_sockaddr(address, port_to_network(port));
+    return bind(fd_of(socket), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 ? 0 : errno;
 }
+
+bool is_address_in_use(int error) { return error == EADDRINUSE; }
+
+const char* bind_permission_hint(int error, uint16_t port) {
+    if ((error != EACCES && error != EPERM) || port == 0 || port >= 1024) return nullptr;
+    return "a port below 1024 needs root or the capability CAP_NET_BIND_SERVICE";
+}
+
+}  // namespace backend
 
 Socket close_udp_socket(Socket socket) {
     if (socket != kNoSocket) close(fd_of(socket));
@@ -96,7 +76,7 @@ int wait_readable(const Socket* sockets, int count, int timeout_ms, bool* readab
 }
 
 bool connect_udp(Socket socket, Endpoint peer) {
-    sockaddr_in sa = to_sockaddr(peer.address, peer.port);
+    sockaddr_in sa = to_sockaddr(peer);
     return connect(fd_of(socket), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
 }
 
@@ -105,7 +85,7 @@ int send_udp(Socket socket, const void* data, std::size_t length) {
 }
 
 int send_udp_to(Socket socket, const void* data, std::size_t length, Endpoint peer) {
-    sockaddr_in sa = to_sockaddr(peer.address, peer.port);
+    sockaddr_in sa = to_sockaddr(peer);
     return static_cast<int>(sendto(fd_of(socket), data, length, MSG_NOSIGNAL,
                                    reinterpret_cast<sockaddr*>(&sa), sizeof sa));
 }
@@ -133,8 +113,7 @@ int receive_udp(Socket socket, void* buffer, std::size_t capacity, Endpoint* fro
         return -1;
     }
     if (from) {
-        from->address = sa.sin_addr.s_addr;
-        from->port = sa.sin_port;
+        *from = endpoint_of(sa);
     }
     return static_cast<int>(n);
 }
@@ -161,8 +140,7 @@ bool local_endpoint(Socket socket, Endpoint* local) {
     sockaddr_in sa{};
     socklen_t sa_length = sizeof sa;
     if (getsockname(fd_of(socket), reinterpret_cast<sockaddr*>(&sa), &sa_length) != 0) return false;
-    local->address = sa.sin_addr.s_addr;
-    local->port = sa.sin_port;
+    *local = endpoint_of(sa);
     return true;
 }
 

@@ -12,8 +12,6 @@
 namespace platform {
 namespace {
 
-// An owned file handle, closed unless released.
-
 bool iequal(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
@@ -60,6 +58,49 @@ bool is_plain_disk_file(HANDLE h) {
     return (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
 }
 
+// The file an upload writes, opened without changing it yet.
+struct UploadTarget {
+    UploadOpen outcome = UploadOpen::kFailed;
+    Handle handle;
+    bool created = false;
+};
+
+// Opens the existing file as it is (a link or junction as itself), or
+// creates a new one. Nothing is ever created through a link: a name that
+// cannot be opened yet cannot be created either names a link to nothing.
+// Tried twice, for a file that another program creates meanwhile.
+UploadTarget open_upload_target(const std::string& path) {
+    constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    UploadTarget target;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        target.handle.reset(CreateFileA(path.c_str(), GENERIC_WRITE, kShare, nullptr, OPEN_EXISTING,
+                                        kFlags, nullptr));
+        if (target.handle.valid()) break;
+        if (GetLastError() != ERROR_FILE_NOT_FOUND) return target;
+        // A new file may be removed again when it turns out to lie outside.
+        target.handle.reset(CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, kShare, nullptr,
+                                        CREATE_NEW, kFlags, nullptr));
+        target.created = target.handle.valid();
+        if (target.created) break;
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return target;
+    }
+    bool plain = target.handle.valid() && is_plain_disk_file(target.handle.get());
+    target.outcome = plain ? UploadOpen::kOpened : UploadOpen::kNotRegular;
+    return target;
+}
+
+// Removes a file this upload has just created, by its handle.
+void discard_created(HANDLE h) {
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+bool truncate(HANDLE h) {
+    return SetFilePointer(h, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER && SetEndOfFile(h);
+}
+
 }  // namespace
 
 std::string local_path(std::string_view enginePath) { return std::string(enginePath); }
@@ -101,17 +142,18 @@ UploadOpen open_for_upload(std::string_view enginePath,
     std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     // Compared as the file system resolves them, so that no junction or
     // link on the way leads outside the base.
-    if (!is_within(final_path_of_directory(dir), final_path_of_directory(std::string(baseDir))))
+    std::string base = final_path_of_directory(std::string(baseDir));
+    if (!is_within(final_path_of_directory(dir), base)) return UploadOpen::kOutsideBase;
+    UploadTarget target = open_upload_target(path);
+    if (target.outcome != UploadOpen::kOpened) return target.outcome;
+    // Wine shows a Unix link to a file as the file itself: where the opened
+    // file really is tells.
+    if (!is_within(final_path(target.handle.get()), base)) {
+        if (target.created) discard_created(target.handle.get());
         return UploadOpen::kOutsideBase;
-    Handle h(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                         nullptr));
-    if (!h.valid()) return UploadOpen::kFailed;
-    if (!is_plain_disk_file(h.get())) return UploadOpen::kNotRegular;
-    if (SetFilePointer(h.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-        !SetEndOfFile(h.get()))
-        return UploadOpen::kFailed;
-    *file = stream_of(h, _O_WRONLY, "wb");
+    }
+    if (!truncate(target.handle.get())) return UploadOpen::kFailed;
+    *file = stream_of(target.handle, _O_WRONLY, "wb");
     return *file ? UploadOpen::kOpened : UploadOpen::kFailed;
 }
 

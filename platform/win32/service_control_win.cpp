@@ -42,10 +42,6 @@ struct EventSourceCloser {
 };
 using EventSource = std::unique_ptr<std::remove_pointer_t<HANDLE>, EventSourceCloser>;
 
-struct LocalFreer {
-    void operator()(char* text) const { LocalFree(text); }
-};
-
 }  // namespace
 
 bool has_service_manager() { return true; }
@@ -132,20 +128,6 @@ void report_error_event(const char* source, const char* first, const char* secon
     if (!events) return;
     const char* strings[2] = {first, second};
     ReportEventA(events.get(), EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 2, 0, strings, nullptr);
-}
-
-uint32_t last_error() { return GetLastError(); }
-
-std::string system_message(uint32_t code) {
-    char* text = nullptr;
-    // Inserts are ignored: the texts of some codes hold "%1", and there are no
-    // arguments to put there.
-    DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
-        nullptr);
-    std::unique_ptr<char, LocalFreer> owned(text);
-    return length && text ? std::string(text, length) : std::string();
 }
 
 }  // namespace platform

@@ -1,46 +1,18 @@
 // Winsock 2.2 backend of platform/udp.h.
 #include "platform/udp.h"
+#include "platform/udp_backend.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <mswsock.h>
 #include <windows.h>
 
+#include "platform/sockaddr.h"
+
 namespace platform {
 namespace {
 
 SOCKET handle_of(Socket socket) { return static_cast<SOCKET>(socket); }
-
-sockaddr_in to_sockaddr(uint32_t address, uint16_t port_network) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = address;
-    sa.sin_port = port_network;
-    return sa;
-}
-
-int bind_to(SOCKET s, uint32_t address, uint16_t port) {
-    sockaddr_in sa = to_sockaddr(address, port_to_network(port));
-    return bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 ? 0 : WSAGetLastError();
-}
-
-SOCKET new_udp_socket() {
-    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (s == INVALID_SOCKET) return s;
-    BOOL on = TRUE;
-    if (setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on) !=
-        0) {
-        closesocket(s);
-        return INVALID_SOCKET;
-    }
-    // Conversely to POSIX, Windows reports an ICMP "port unreachable" for an
-    // earlier send as a failed receive on the same socket; the server must
-    // not take a vanished client as a failure of its listening socket.
-    BOOL report = FALSE;
-    DWORD returned = 0;
-    WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
-    return s;
-}
 
 }  // namespace
 
@@ -54,30 +26,40 @@ bool start_network() {
 
 void stop_network() { WSACleanup(); }
 
-Socket open_udp_socket(uint32_t address, uint16_t port) {
-    SOCKET s = new_udp_socket();
-    if (s == INVALID_SOCKET) return kNoSocket;
-    if (bind_to(s, address, port) != 0) {
-        closesocket(s);
+namespace backend {
+
+Socket new_udp_socket(int* error) {
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    BOOL on = TRUE;
+    if (s == INVALID_SOCKET || setsockopt(s, SOL_SOCKET, SO_BROADCAST,
+                                          reinterpret_cast<const char*>(&on), sizeof on) != 0) {
+        *error = WSAGetLastError();
+        if (s != INVALID_SOCKET) closesocket(s);
         return kNoSocket;
     }
+    // Conversely to POSIX, Windows reports an ICMP "port unreachable" for an
+    // earlier send as a failed receive on the same socket; the server must
+    // not take a vanished client as a failure of its listening socket.
+    BOOL report = FALSE;
+    DWORD returned = 0;
+    WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
     return static_cast<Socket>(s);
 }
 
-Socket open_udp_socket_in_range(uint32_t address, uint16_t first, uint16_t last, uint16_t* chosen) {
-    SOCKET s = new_udp_socket();
-    if (s == INVALID_SOCKET) return kNoSocket;
-    for (uint32_t port = first; port <= last; ++port) {
-        int error = bind_to(s, address, static_cast<uint16_t>(port));
-        if (error == 0) {
-            if (chosen) *chosen = static_cast<uint16_t>(port);
-            return static_cast<Socket>(s);
-        }
-        if (error != WSAEADDRINUSE) break;
-    }
-    closesocket(s);
-    return kNoSocket;
+int bind_udp_socket(Socket socket, uint32_t address, uint16_t port) {
+    sockaddr_in sa = to_sockaddr(address, port_to_network(port));
+    return bind(handle_of(socket), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0
+               ? 0
+               : WSAGetLastError();
 }
+
+bool is_address_in_use(int error) { return error == WSAEADDRINUSE; }
+
+// Any user may bind any port on Windows: a refused bind says that another
+// program holds the port for itself.
+const char* bind_permission_hint(int, uint16_t) { return nullptr; }
+
+}  // namespace backend
 
 Socket close_udp_socket(Socket socket) {
     if (socket != kNoSocket) closesocket(handle_of(socket));
@@ -106,7 +88,7 @@ int wait_readable(const Socket* sockets, int count, int timeout_ms, bool* readab
 }
 
 bool connect_udp(Socket socket, Endpoint peer) {
-    sockaddr_in sa = to_sockaddr(peer.address, peer.port);
+    sockaddr_in sa = to_sockaddr(peer);
     return connect(handle_of(socket), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
 }
 
@@ -116,7 +98,7 @@ int send_udp(Socket socket, const void* data, std::size_t length) {
 }
 
 int send_udp_to(Socket socket, const void* data, std::size_t length, Endpoint peer) {
-    sockaddr_in sa = to_sockaddr(peer.address, peer.port);
+    sockaddr_in sa = to_sockaddr(peer);
     int n = sendto(handle_of(socket), static_cast<const char*>(data), static_cast<int>(length), 0,
                    reinterpret_cast<sockaddr*>(&sa), sizeof sa);
     return n == SOCKET_ERROR ? -1 : n;
@@ -144,8 +126,7 @@ int receive_udp(Socket socket, void* buffer, std::size_t capacity, Endpoint* fro
                      reinterpret_cast<sockaddr*>(&sa), &sa_length);
     if (n == SOCKET_ERROR) return -1;
     if (from) {
-        from->address = sa.sin_addr.s_addr;
-        from->port = sa.sin_port;
+        *from = endpoint_of(sa);
     }
     return n;
 }
@@ -169,8 +150,7 @@ bool local_endpoint(Socket socket, Endpoint* local) {
     int sa_length = sizeof sa;
     if (getsockname(handle_of(socket), reinterpret_cast<sockaddr*>(&sa), &sa_length) != 0)
         return false;
-    local->address = sa.sin_addr.s_addr;
-    local->port = sa.sin_port;
+    *local = endpoint_of(sa);
     return true;
 }
 

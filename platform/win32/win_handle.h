@@ -13,6 +13,7 @@ class Handle {
     ~Handle() { reset(); }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
+    Handle(Handle&& other) noexcept : handle_(other.release()) {}
 
     HANDLE get() const { return handle_; }
     bool valid() const { return handle_ && handle_ != INVALID_HANDLE_VALUE; }

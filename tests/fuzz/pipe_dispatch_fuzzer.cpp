@@ -15,7 +15,7 @@
 
 #include "service/pipe_dispatch.h"
 #include "platform/store.h"
-#include "service/settings.h"
+#include "settings/settings.h"
 
 namespace {
 

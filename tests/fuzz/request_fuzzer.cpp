@@ -10,9 +10,10 @@
 #include <string>
 
 #include "engine/file_view.h"
+#include "engine/options.h"
 #include "engine/request.h"
 #include "platform/store.h"
-#include "service/settings.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -69,9 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::memcpy(datagram, data + 4, length);
     TransferSession session{};
     session.clientAddress = 10u | (static_cast<uint32_t>(data[3] & 7) << 24);  // 10.0.0.0-7
-    int result = parse_request(data[2] >> 7, datagram, static_cast<int>(length), &session);
-    if (result < 0) {
-        if (session.blockSize < 8 || session.blockSize > 65464) std::abort();
+    Verdict verdict = parse_request(data[2] >> 7, datagram, static_cast<int>(length), &session);
+    if (verdict.accepted()) {
+        if (session.blockSize < kMinBlockSize || session.blockSize > kMaxBlockSize) std::abort();
         if (std::memchr(session.fileName, 0, sizeof session.fileName) == nullptr) std::abort();
         release_file(&session);
     } else if (session.file) {

@@ -156,17 +156,24 @@ TEST_P(HostileClientTest, PathEscapesGetTheirErrorAndChangeNothingOutsideTheRoot
 }
 
 // A FIFO, a device and a directory are no files to serve or replace, and a
-// link never leads an upload out of the root; the server does not block on
-// any of them.
-TEST_P(HostileClientTest, NamesOfAFifoADeviceOrADirectoryAreRefused) {
+// link never leads an upload out of the root, whether it names a directory, a
+// file or nothing yet; the server does not block on any of them. (Wine shows
+// a link to a file as that file, and one to nothing as nothing.)
+TEST_P(HostileClientTest, SpecialFilesAndLinksOutOfTheRootAreRefused) {
     ASSERT_EQ(mkfifo((server().root() / "fifo").c_str(), 0600), 0);
     fs::create_directory(server().root() / "dir");
     fs::create_symlink("/dev/zero", server().root() / "zero");
     fs::create_directory_symlink(outside(), server().root() / "out");
+    fs::create_symlink(outside() / "secret", server().root() / "link.bin");
+    fs::create_symlink(outside() / "new.bin", server().root() / "dangling.bin");
     ASSERT_TRUE(server().start());
     std::map<std::string, std::string> before = tree(outside());
-    for (const PathCase& c : std::vector<PathCase>{
-             {"fifo", 1, 2}, {"dir", 1, 2}, {"zero", 1, 2}, {"out/new.bin", 1, 2}})
+    for (const PathCase& c : std::vector<PathCase>{{"fifo", 1, 2},
+                                                   {"dir", 1, 2},
+                                                   {"zero", 1, 2},
+                                                   {"out/new.bin", 1, 2},
+                                                   {"link.bin", kAccepted, 2},
+                                                   {"dangling.bin", 1, 2}})
         expect_path_answers(c);
     EXPECT_EQ(tree(outside()), before);
     expect_still_serving();
@@ -273,16 +280,45 @@ TEST_P(HostileClientTest, DownloadIgnoresJunkOnItsDataPortAndDuplicateAcks) {
     EXPECT_TRUE(server().wait_for("s 127.0.0.1       Get/octet  " + logged_name("ok.txt")));
 }
 
-// A client that never acknowledges gets block 1 Retransmit + 2 times, then
-// nothing, and the transfer ends timed out, not completed.
+// A client that goes silent gets its last answer Retransmit + 2 times in
+// all, then nothing; the transfer ends timed out, never completed, and an
+// upload keeps what it stored.
 TEST_P(HostileClientTest, SilentClientGetsBoundedRetransmissionsAndNoSuccess) {
     server().set("Retransmit", "0");
     ASSERT_TRUE(server().start());
-    TftpClient client;
-    client.request(1, "ok.txt", "octet", {}, server().port());
-    ASSERT_TRUE(server().wait_for("  Timeout 127.0.0.1       Get/octet  " + logged_name("ok.txt")));
-    EXPECT_EQ(count_data(client, 200), 2);
+    const std::string block1 = pattern(512, 4);
+    const struct {
+        const char* label;
+        uint16_t request;
+        const char* name;
+        bool sendsBlock1;
+        uint16_t answer;  // opcode and number of the answer repeated
+        uint16_t number;
+        const char* operation;
+    } cases[] = {
+        {"download", 1, "ok.txt", false, 3, 1, "Get/octet"},
+        {"upload silent after acknowledgement 0", 2, "silent0.bin", false, 4, 0, "Put/octet"},
+        {"upload silent after block 1", 2, "silent1.bin", true, 4, 1, "Put/octet"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        TftpClient client;
+        client.request(c.request, c.name, "octet", {}, server().port());
+        Packet first = answer(client);
+        int answers = first.opcode == c.answer && first.number == c.number;
+        if (c.sendsBlock1) client.data(1, block1, first.from);
+        ASSERT_TRUE(server().wait_for(std::string("  Timeout 127.0.0.1       ") + c.operation +
+                                      "  " + logged_name(c.name)));
+        for (Packet p; client.receive(&p, 200);)
+            answers += p.opcode == c.answer && p.number == c.number;
+        EXPECT_EQ(answers, 2);
+        if (c.request == 2) {
+            EXPECT_TRUE(fs::exists(server().root() / c.name));
+            EXPECT_EQ(file(c.name), c.sendsBlock1 ? block1 : "");
+        }
+    }
     EXPECT_EQ(server().count("s 127.0.0.1       Get/octet"), 0);
+    EXPECT_EQ(server().count("s 127.0.0.1       Put/octet"), 0);
     expect_still_serving();
 }
 

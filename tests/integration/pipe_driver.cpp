@@ -6,6 +6,7 @@
 //
 //   settings | multicast | pxe            fetch a record; print its fields
 //   send-settings|send-multicast|send-pxe NAME=VALUE...
+//                                         (Address=a.b.c.d for the interface)
 //                                         fetch, change the fields, send back
 //   pause ACTION                          set_pause
 //   transfer INDEX                        fetch_transfer; the record's fields
@@ -72,7 +73,17 @@ std::string settings_text(const ServerSettings& s) {
     return out.str();
 }
 
+// A dotted address, first number in the lowest byte.
+void set_address_if(const Fields& fields, const char* name, uint32_t* field) {
+    for (const auto& [key, value] : fields) {
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        if (key == name && std::sscanf(value.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d) == 4)
+            *field = a | (b << 8) | (c << 16) | (d << 24);
+    }
+}
+
 void change_settings(const Fields& fields, ServerSettings* s) {
+    set_address_if(fields, "Address", &s->Address);
     set_if(fields, "Port", &s->Port);
     set_if(fields, "Timeout", &s->Timeout);
     set_if(fields, "Retransmit", &s->Retransmit);

@@ -78,6 +78,29 @@ TEST_P(PipeTest, MainSettingsAreFetchedAndReplacedWithDefaultsDeleted) {
         << after;
 }
 
+// A new port or interface address sent over the pipe is bound at once, and
+// the old port no longer answers.
+TEST_P(PipeTest, ListeningSocketIsBoundAgainWhenPortOrAddressChange) {
+    std::ofstream(server().root() / "boot.img", std::ios::binary) << "served";
+    ASSERT_TRUE(server().start());
+    std::string port = std::to_string(free_udp_port());
+    const struct {
+        std::string change;
+        std::string ready;
+    } cases[] = {
+        {"Port=" + port, " Ready on TFTP addr 0.0.0.0 port " + port + "\n"},
+        {"Address=127.0.0.1", " Ready on TFTP addr 127.0.0.1 port " + port + "\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.change);
+        EXPECT_EQ(driver().call("send-settings " + c.change), "rc=4");
+        EXPECT_TRUE(server().wait_for(c.ready, 5000));
+        EXPECT_EQ(TftpClient().download(static_cast<uint16_t>(std::stoi(port)), "boot.img").data,
+                  "served");
+    }
+    EXPECT_FALSE(answers_request(300));
+}
+
 TEST_P(PipeTest, MulticastAndPxeRecordsAreReplacedAndLoadOnlyValuesStay) {
     server().set("MulticastPort", "1800");
     server().set("MulticastLast", "2000");

@@ -15,7 +15,7 @@
 #include "engine/server.h"
 #include "platform/files.h"
 #include "platform/store.h"
-#include "service/settings.h"
+#include "settings/settings.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -11,10 +11,11 @@
 #include <vector>
 
 #include "engine/file_view.h"
+#include "engine/options.h"
 #include "platform/files.h"
 #include "platform/store.h"
 #include "platform/udp.h"
-#include "service/settings.h"
+#include "settings/settings.h"
 #include "tests/support/temp_dir.h"
 
 #if !defined(_WIN32)
@@ -71,18 +72,25 @@ class RequestTest : public testing::Test {
     }
 
     // Parses `datagram` as the receive loop hands it over: NUL after its end.
-    int parse(const std::string& datagram, uint32_t client = kClient) {
+    Verdict parse(const std::string& datagram,
+                  uint32_t client = kClient,
+                  int socketIndex = kTftpSocket) {
         session_ = static_cast<TransferSession*>(std::calloc(1, sizeof(TransferSession)));
         sessions_.push_back(session_);
         session_->clientAddress = client;
         std::vector<uint8_t> buffer(1536, 0);
         std::memcpy(buffer.data(), datagram.data(), datagram.size());
-        return parse_request(0, buffer.data(), static_cast<int>(datagram.size()), session_);
+        return parse_request(socketIndex, buffer.data(), static_cast<int>(datagram.size()),
+                             session_);
     }
-    // Refusal as "code/message index", acceptance as "ok".
+    bool accepted(const std::string& datagram) { return parse(datagram).accepted(); }
+    // A refusal as "code/message index", acceptance as "ok".
     std::string outcome(const std::string& datagram, uint32_t client = kClient) {
-        int code = parse(datagram, client);
-        return code < 0 ? "ok" : std::to_string(code) + "/" + std::to_string(session_->status);
+        Verdict verdict = parse(datagram, client);
+        if (verdict.kind == Verdict::Kind::kErrorPacket) return "never answered";
+        if (verdict.accepted()) return "ok";
+        return std::to_string(static_cast<int>(verdict.code)) + "/" +
+               std::to_string(session_->status);
     }
 
     TempDir dir_;
@@ -101,7 +109,7 @@ TEST_F(RequestTest, RefusalsCarryTheirCodeAndMessage) {
     } cases[] = {
         {"two bytes", std::string("\0\1", 2), "4/10"},
         {"data opcode", request(3, "boot.img", "octet"), "4/10"},
-        {"error packet", std::string("\0\5\0\0oops\0", 9), "65537/10"},
+        {"error packet", std::string("\0\5\0\0oops\0", 9), "never answered"},
         {"name without NUL", std::string("\0\1boot.img", 10), "4/11"},
         {"parent", request(1, "../x", "octet"), "4/11"},
         {"parent inside", request(1, "a/../b", "octet"), "4/11"},
@@ -130,29 +138,98 @@ TEST_F(RequestTest, UploadsAreRefusedWhileDisabled) {
 
 TEST_F(RequestTest, OptionsAreTakenBoundedOrSkipped) {
     file("boot.img", std::string(3000, 'x'));
-    ASSERT_EQ(parse(request(1, "boot.img", "octet",
-                            {{"blksize", "70000"}, {"tsize", "0"}, {"windowsize", "4"}})),
-              -1);
+    ASSERT_TRUE(accepted(request(1, "boot.img", "octet",
+                                 {{"blksize", "70000"}, {"tsize", "0"}, {"windowsize", "4"}})));
     EXPECT_EQ(session_->blockSize, 65464);
     EXPECT_EQ(session_->transferSize, 3000u);
     EXPECT_EQ(session_->optionFlags, kOptionBlksize | kOptionTsize);
 
     set("Options", "6");  // blksize not accepted: not even checked
-    ASSERT_EQ(parse(request(1, "boot.img", "octet", {{"blksize", "abc"}, {"timeout", "3"}})), -1);
+    ASSERT_TRUE(accepted(request(1, "boot.img", "octet", {{"blksize", "abc"}, {"timeout", "3"}})));
     EXPECT_EQ(session_->blockSize, 512);
     EXPECT_EQ(session_->optionFlags, kOptionTimeout);
     EXPECT_EQ(session_->timeoutSeconds, 3u);
 }
 
+// Whatever ends the datagram stays inside it: a value that runs to the end
+// without its NUL is read; a name that ends it, with or without its NUL, has
+// no value and is skipped like an option the server does not know.
 TEST_F(RequestTest, OptionsAtTheEndOfTheDatagramStayInsideIt) {
     file("boot.img", "x");
-    // A value that ends with the datagram is read; a lone name is ignored.
-    std::string valueWithoutNul =
-        request(1, "boot.img", "octet") + std::string("blksize\0001024", 12);
-    ASSERT_EQ(parse(valueWithoutNul), -1);
-    EXPECT_EQ(session_->blockSize, 1024);
-    ASSERT_EQ(parse(request(1, "boot.img", "octet") + "tsize"), -1);
-    EXPECT_EQ(session_->optionFlags, 0u);
+    const struct {
+        const char* what;
+        std::string tail;
+        uint16_t blockSize;
+        uint32_t flags;
+    } cases[] = {
+        {"value without NUL", std::string("blksize\0001024", 12), 1024, kOptionBlksize},
+        {"name without NUL", "tsize", 512, 0},
+        {"name without value", std::string("blksize\0", 8), 512, 0},
+        {"value, then a lone name", std::string("tsize\0000\0blksize\0", 16), 512, kOptionTsize},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(accepted(request(1, "boot.img", "octet") + c.tail));
+        EXPECT_EQ(session_->blockSize, c.blockSize);
+        EXPECT_EQ(session_->optionFlags, c.flags);
+    }
+}
+
+// Which downloads read a shared view: the bit 2 of MMF for ordinary ones,
+// the bit 1 with the multicast option, which "Multicast" 0 ignores.
+TEST_F(RequestTest, SharedViewsAndTheMulticastOptionFollowTheirSettings) {
+    file("boot.img", std::string(3000, 'x'));
+    const struct {
+        const char* mmf;
+        const char* multicast;
+        bool askForGroup;
+        bool view;
+        uint32_t flags;
+    } cases[] = {
+        {"0", "1", false, false, 0}, {"0", "1", true, false, kOptionMulticast},
+        {"1", "1", false, false, 0}, {"1", "1", true, true, kOptionMulticast},
+        {"3", "1", false, true, 0},  {"3", "1", true, true, kOptionMulticast},
+        {"1", "0", true, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "MMF " << c.mmf << ", Multicast " << c.multicast
+                                        << (c.askForGroup ? ", with the option" : ""));
+        set("MMF", c.mmf);
+        set("Multicast", c.multicast);
+        load_multicast_settings(kMainSection);
+        Options options;
+        if (c.askForGroup) options.emplace_back("multicast", "");
+        ASSERT_TRUE(accepted(request(1, "boot.img", "octet", options)));
+        EXPECT_EQ(session_->useFileView != 0, c.view);
+        EXPECT_EQ(session_->optionFlags, c.flags);
+        EXPECT_EQ(session_->transferSize, 3000u);
+    }
+}
+
+// Only a request without any option, on the PXE port, for a mapped file is
+// sent to its group; anything else is an ordinary transfer.
+TEST_F(RequestTest, PxePortSendsOnlyPlainRequestsToTheirGroup) {
+    file("boot/image", "image");
+    set("boot\\image", "239.1.1.1:1759", kPxeSection);
+    load_pxe_settings(kMainSection);
+    const struct {
+        const char* what;
+        int socketIndex;
+        Options options;
+        uint32_t pxeMulticast;
+    } cases[] = {
+        {"TFTP port", kTftpSocket, {}, 0},
+        {"PXE port", kPxeSocket, {}, 1},
+        {"PXE port with tsize", kPxeSocket, {{"tsize", "0"}}, 0},
+        {"PXE port with an unknown option", kPxeSocket, {{"windowsize", "4"}}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(
+            parse(request(1, "boot/image", "octet", c.options), kClient, c.socketIndex).accepted());
+        EXPECT_EQ(session_->pxeMulticast, c.pxeMulticast);
+        EXPECT_EQ(session_->blockSize, c.pxeMulticast ? 1432 : 512);
+    }
 }
 
 TEST_F(RequestTest, NetasciiWithUnixStyleCountsTheConvertedSize) {
@@ -160,10 +237,10 @@ TEST_F(RequestTest, NetasciiWithUnixStyleCountsTheConvertedSize) {
     for (int i = 0; i < 10; ++i) text += "line\r\n";
     file("text.txt", text);
     set("UnixStyle", "1");
-    ASSERT_EQ(parse(request(1, "text.txt", "netascii", {{"tsize", "0"}})), -1);
+    ASSERT_TRUE(accepted(request(1, "text.txt", "netascii", {{"tsize", "0"}})));
     EXPECT_EQ(session_->transferSize, text.size() - 10);
     EXPECT_TRUE(session_->textMode);
-    ASSERT_EQ(parse(request(1, "text.txt", "octet")), -1);
+    ASSERT_TRUE(accepted(request(1, "text.txt", "octet")));
     EXPECT_EQ(session_->transferSize, text.size());
 }
 
@@ -199,9 +276,9 @@ TEST_F(RequestTest, AddressDirectoryServesItsClient) {
     file("pxelinux.0", "shared");
     file("10.0.0.5/pxelinux.0", "own");
     set("RootIPspecific", "1");
-    ASSERT_EQ(parse(request(1, "pxelinux.0", "octet")), -1);
+    ASSERT_TRUE(accepted(request(1, "pxelinux.0", "octet")));
     EXPECT_EQ(std::string(session_->fileName), root_text() + "10.0.0.5\\pxelinux.0");
-    ASSERT_EQ(parse(request(1, "pxelinux.0", "octet"), 7u | (5u << 24)), -1);
+    ASSERT_TRUE(parse(request(1, "pxelinux.0", "octet"), 7u | (5u << 24)).accepted());
     EXPECT_EQ(std::string(session_->fileName), root_text() + "pxelinux.0");
     set("AccessControl", "1");
     set("10.0.0.5\\0", "r", kAccessSection);

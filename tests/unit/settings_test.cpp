@@ -1,6 +1,6 @@
 // The settings groups over each store backend the platform has: the REGEDIT4
 // file everywhere, and the registry on Windows. One test body serves all.
-#include "service/settings.h"
+#include "settings/settings.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/store.h"
+#include "settings/ipv4.h"
 #include "tests/support/temp_dir.h"
 
 #if defined(_WIN32)

@@ -1,5 +1,5 @@
 // The transfer log's file choice and switching, driven by an injected clock.
-#include "service/transfer_log.h"
+#include "log/transfer_log.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "service/settings.h"
+#include "settings/settings.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

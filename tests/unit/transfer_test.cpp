@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,9 +14,14 @@
 #include <thread>
 #include <vector>
 
+#include "engine/download.h"
 #include "engine/file_view.h"
 #include "engine/packets.h"
+#include "engine/upload.h"
+#include "log/transfer_log.h"
+#include "platform/clock.h"
 #include "platform/udp.h"
+#include "settings/settings.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -91,11 +97,18 @@ class Loopback {
         platform::close_udp_socket(socket_);
     }
 
+    // A whole worker runs the transfer; it closes the data socket itself.
+    void run_worker() {
+        socket_ = kNoSocket;
+        worker_ = std::thread([this] { transfer_worker(&session_); });
+    }
+    void join() { worker_.join(); }
+
     template <typename Loop>
     void run(Loop loop, TransferSettings settings) {
         worker_ = std::thread([this, loop, settings] { result_ = loop(&session_, settings); });
     }
-    int result() {
+    TransferResult result() {
         worker_.join();
         return result_;
     }
@@ -104,13 +117,16 @@ class Loopback {
         std::string p(4, '\0');
         put16(reinterpret_cast<uint8_t*>(p.data()), opcode);
         put16(reinterpret_cast<uint8_t*>(p.data()) + 2, number);
-        p += body;
-        platform::send_udp_to(client_, p.data(), p.size(), server_);
+        send_raw(p + body);
+    }
+    void send_raw(const std::string& datagram) {
+        platform::send_udp_to(client_, datagram.data(), datagram.size(), server_);
     }
     // The next datagram: opcode, number and body; opcode 0 when none came.
     struct Reply {
         uint16_t opcode = 0, number = 0;
         std::string body;
+        std::string payload;  // everything after the opcode
     };
     Reply receive() {
         Reply r;
@@ -122,6 +138,8 @@ class Loopback {
         r.opcode = get16(buffer.data());
         r.number = get16(buffer.data() + 2);
         r.body.assign(reinterpret_cast<char*>(buffer.data()) + 4, static_cast<std::size_t>(n - 4));
+        r.payload.assign(reinterpret_cast<char*>(buffer.data()) + 2,
+                         static_cast<std::size_t>(n - 2));
         return r;
     }
 
@@ -131,7 +149,7 @@ class Loopback {
     platform::Socket socket_ = kNoSocket;  // the transfer's data socket
     platform::Endpoint server_;
     std::thread worker_;
-    int result_ = -1;
+    TransferResult result_ = TransferResult::kStopped;
 };
 
 TEST_F(TransferTest, ReadsEveryBlockAtTheEdgesOfTheBlockSize) {
@@ -144,16 +162,17 @@ TEST_F(TransferTest, ReadsEveryBlockAtTheEdgesOfTheBlockSize) {
             std::vector<uint8_t> packet(packet_buffer_size(512));
             for (uint32_t index = 0;; ++index) {
                 std::size_t offset = index * 512u;
-                int expected = offset > size
-                                   ? -1
-                                   : static_cast<int>(std::min<std::size_t>(512, size - offset));
-                int length = read_block(&s, packet.data(), index);
-                ASSERT_EQ(length, expected) << "block " << index;
-                if (length < 0) break;
+                BlockRead block = read_block(&s, packet.data(), index);
+                if (offset > size) {
+                    EXPECT_EQ(block.status, BlockRead::Status::kPastEnd) << "block " << index;
+                    break;
+                }
+                ASSERT_EQ(block.status, BlockRead::Status::kRead) << "block " << index;
+                ASSERT_EQ(block.length, std::min<std::size_t>(512, size - offset));
                 EXPECT_EQ(get16(packet.data()), kOpData);
                 EXPECT_EQ(get16(packet.data() + 2), index + 1);
-                EXPECT_EQ(std::string(reinterpret_cast<char*>(packet.data()) + 4, length),
-                          bytes.substr(offset, length));
+                EXPECT_EQ(std::string(reinterpret_cast<char*>(packet.data()) + 4, block.length),
+                          bytes.substr(offset, block.length));
             }
             TearDown();
         }
@@ -170,11 +189,11 @@ TEST_F(TransferTest, RepositionsTheStreamForABlockOutOfSequence) {
         s.textMode = text;
         s.transferSize = 24;
         uint8_t packet[64];
-        ASSERT_EQ(read_block(&s, packet, 0), 8);
-        ASSERT_EQ(read_block(&s, packet, 2), 8);
+        ASSERT_EQ(read_block(&s, packet, 0).length, 8u);
+        ASSERT_EQ(read_block(&s, packet, 2).length, 8u);
         EXPECT_EQ(std::string(reinterpret_cast<char*>(packet) + 4, 8),
                   text ? "ccccccc\n" : "cccccccc");
-        ASSERT_EQ(read_block(&s, packet, 1), 8);
+        ASSERT_EQ(read_block(&s, packet, 1).length, 8u);
         EXPECT_EQ(std::string(reinterpret_cast<char*>(packet) + 4, 8),
                   text ? "bbbbbbb\n" : "bbbbbbbb");
         TearDown();
@@ -187,8 +206,8 @@ TEST_F(TransferTest, StreamShorterThanAnnouncedFailsTheBlock) {
     TransferSession& s = reading(std::string(600, 'x'), 512, false);
     s.transferSize = 2000;
     uint8_t packet[600];
-    EXPECT_EQ(read_block(&s, packet, 0), 512);
-    EXPECT_LT(read_block(&s, packet, 1), -1);
+    EXPECT_EQ(read_block(&s, packet, 0).length, 512u);
+    EXPECT_EQ(read_block(&s, packet, 1).status, BlockRead::Status::kUnreadable);
 }
 
 // Past block 65535 only the wire number wraps: the data goes on from the
@@ -213,7 +232,7 @@ TEST_F(TransferTest, DownloadPassesBlock65535WithTheRightData) {
             EXPECT_EQ(r.body, bytes.substr(index * 8, 8));
             peer.send(kOpAck, r.number);
         }
-        EXPECT_EQ(peer.result(), kCompleted);
+        EXPECT_EQ(peer.result(), TransferResult::kCompleted);
         EXPECT_EQ(s.blockNumber, largeFiles ? start + 5 : 2u);
         TearDown();
     }
@@ -251,7 +270,7 @@ TEST_F(TransferTest, UploadPassesBlock65535AndSkipsALateDuplicate) {
         }
         EXPECT_EQ(r.opcode, kOpAck);
         EXPECT_EQ(r.number, 1);
-        EXPECT_EQ(peer.result(), kCompleted);
+        EXPECT_EQ(peer.result(), TransferResult::kCompleted);
         EXPECT_EQ(s.blockNumber, c.finalCounter);
         EXPECT_EQ(s.transferSize, 18u);
         release_file(&s);
@@ -270,9 +289,34 @@ TEST_F(TransferTest, ShortUploadBlockWithAnUnexpectedNumberDoesNotEndTheUpload) 
     peer.send(kOpData, 3, "3");
     peer.send(kOpData, 2, "22");
     EXPECT_EQ(peer.receive().number, 2);
-    EXPECT_EQ(peer.result(), kCompleted);
+    EXPECT_EQ(peer.result(), TransferResult::kCompleted);
     release_file(&s);
     EXPECT_EQ(dir_.read("upload.bin"), "1111111122");
+}
+
+// A failed upload closes its file before it publishes its end: an upload of
+// the file admitted from then on (here: the test, writing it anew) must never
+// have the old stream's held-back bytes written over its own. The log is held
+// meanwhile, so that the worker stops at its first log line after the end.
+TEST_F(TransferTest, FailedUploadClosesItsFileBeforeItsEndIsPublished) {
+    reset_settings_for_testing();  // nothing logged before the end
+    TransferSession& s = writing(512);
+    s.status = -1;
+    Loopback peer(s);
+    std::unique_lock holdLog(log_lock());
+    peer.run_worker();
+    EXPECT_EQ(peer.receive().number, 0);
+    peer.send(kOpData, 1, std::string(512, 'o'));
+    EXPECT_EQ(peer.receive().number, 1);
+    peer.send(kOpError, 0, "stop");
+    int64_t deadline = platform::monotonic_ms() + 5000;
+    while (std::atomic_ref<int32_t>(s.status).load() == -1 && platform::monotonic_ms() < deadline)
+        std::this_thread::yield();
+    ASSERT_EQ(std::atomic_ref<int32_t>(s.status).load(), 2);
+    dir_.write("upload.bin", "again");
+    holdLog.unlock();
+    peer.join();
+    EXPECT_EQ(dir_.read("upload.bin"), "again");
 }
 
 // A write that fails (here: a stream that cannot be written) ends the upload
@@ -287,17 +331,77 @@ TEST_F(TransferTest, FailedWriteEndsTheUploadWithDiskFull) {
     EXPECT_EQ(r.opcode, kOpError);
     EXPECT_EQ(r.number, 3);
     EXPECT_STREQ(r.body.c_str(), "Disk full or allocation exceeded");
-    EXPECT_EQ(peer.result(), kSocketFailure);
+    EXPECT_EQ(peer.result(), TransferResult::kFileFailure);
 }
 
-TEST_F(TransferTest, ClientErrorTextIsKeptShortAndPrintable) {
-    TransferSession& s = reading("data", 512, false);
-    Loopback peer(s);
-    peer.run(send_file, TransferSettings{});
-    EXPECT_EQ(peer.receive().opcode, kOpData);
-    peer.send(kOpError, 1, "Disk\nfull" + std::string(200, 'x') + '\0');
-    EXPECT_EQ(peer.result(), kAbortedByClient);
-    EXPECT_EQ(std::string(s.peerError), "1 Disk.full" + std::string(116 - 9, 'x'));
+// An error packet from the client ends either loop whatever its length: a
+// long text is kept short and printable, and a packet too short for its text
+// or its code is still the client saying stop.
+TEST_F(TransferTest, ClientErrorPacketOfAnyLengthEndsTheTransfer) {
+    const struct {
+        const char* what;
+        std::string packet;  // after the opcode
+        std::string peerError;
+    } cases[] = {
+        {"long text", std::string("\0\1Disk\nfull", 11) + std::string(200, 'x') + '\0',
+         "1 Disk.full" + std::string(116 - 9, 'x')},
+        {"no text", std::string("\0\2", 2), "2 "},
+        {"half a code", std::string("\0", 1), "0 "},
+        {"no code", "", "0 "},
+    };
+    for (bool upload : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message() << c.what << (upload ? ", upload" : ", download"));
+            TransferSession& s = upload ? writing(512) : reading("data", 512, false);
+            Loopback peer(s);
+            if (upload)
+                peer.run(receive_file, TransferSettings{});
+            else
+                peer.run(send_file, TransferSettings{});
+            EXPECT_NE(peer.receive().opcode, 0);  // ack 0, or block 1
+            peer.send_raw(std::string("\0\5", 2) + c.packet);
+            EXPECT_EQ(peer.result(), TransferResult::kAbortedByClient);
+            EXPECT_EQ(std::string(s.peerError), c.peerError);
+            TearDown();
+        }
+    }
+}
+
+// A write request is answered by acknowledgement 0, or with options by the
+// option acknowledgement, whose tsize echoes the size the client announced.
+TEST_F(TransferTest, UploadAnswersItsRequest) {
+    const struct {
+        uint32_t flags;
+        uint16_t opcode;
+        std::string options;
+    } cases[] = {
+        {0, kOpAck, ""},
+        {kOptionTsize, kOpOack,
+         std::string("tsize\0"
+                     "1234\0",
+                     11)},
+        {kOptionBlksize | kOptionTsize, kOpOack,
+         std::string("blksize\0"
+                     "8\0tsize\0"
+                     "1234\0",
+                     21)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.flags);
+        TransferSession& s = writing(8);
+        s.optionFlags = c.flags;
+        s.transferSize = 1234;
+        Loopback peer(s);
+        peer.run(receive_file, TransferSettings{});
+        Loopback::Reply r = peer.receive();
+        EXPECT_EQ(r.opcode, c.opcode);
+        EXPECT_EQ(r.payload, c.opcode == kOpAck ? std::string(2, '\0') : c.options);
+        peer.send(kOpData, 1, "end");
+        EXPECT_EQ(peer.receive().number, 1);
+        EXPECT_EQ(peer.result(), TransferResult::kCompleted);
+        EXPECT_EQ(s.transferSize, 3u) << "the bytes stored";
+        TearDown();
+    }
 }
 
 }  // namespace

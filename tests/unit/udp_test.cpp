@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <string>
 #include <vector>
 
 namespace {
@@ -85,6 +87,35 @@ TEST_F(UdpTest, RangeSkipsPortsInUseAndReportsThePortTaken) {
     EXPECT_EQ(platform::open_udp_socket_in_range(kLoopback, taken, taken, &chosen), kNoSocket);
     platform::close_udp_socket(first);
     platform::close_udp_socket(next);
+}
+
+// Why a bind failed, as the log line shows it: the system's text with the
+// code, and on Linux what a port below 1024 needs.
+TEST_F(UdpTest, BindFailureSaysWhy) {
+    platform::Socket holder = platform::open_udp_socket(kLoopback, 0);
+    uint16_t taken = platform::port_from_network(endpoint_of(holder).port);
+    int error = 0;
+    EXPECT_EQ(platform::open_udp_socket(kLoopback, taken, &error), kNoSocket);
+    std::string text = platform::bind_failure_text(error, taken);
+    EXPECT_NE(text.find(std::to_string(error)), std::string::npos) << text;
+    EXPECT_GT(text.size(), std::to_string(error).size() + 3) << text;
+    platform::close_udp_socket(holder);
+#if !defined(_WIN32)
+    const struct {
+        int error;
+        uint16_t port;
+        bool hint;
+    } cases[] = {
+        {EACCES, 69, true}, {EPERM, 1023, true}, {EACCES, 1024, false}, {EADDRINUSE, 69, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.error << " on port " << c.port);
+        std::string reason = platform::bind_failure_text(c.error, c.port);
+        EXPECT_EQ(reason.find("; a port below 1024 needs root or the capability "
+                              "CAP_NET_BIND_SERVICE") != std::string::npos,
+                  c.hint)
+            << reason;
+    }
+#endif
 }
 
 TEST_F(UdpTest, ConnectedSocketSendsToItsPeerOnly) {

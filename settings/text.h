@@ -1,4 +1,7 @@
-// Small text helpers the engine and the service share.
+// How the server reads names and numbers of the store, the protocol and the
+// command line: ASCII letters without regard to case, and numbers as the C
+// library's "%u" reads them. Beneath everything that parses, so every layer
+// reads alike.
 #pragma once
 
 #include <cctype>

@@ -1,19 +1,104 @@
-#include "service/settings.h"
+#include "settings/settings.h"
 
 #include <atomic>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
 
-#include "engine/server.h"
-#include "engine/text.h"
 #include "platform/store.h"
+#include "settings/ipv4.h"
+#include "settings/text.h"
 
 namespace {
 
-constexpr uint32_t kDefaultMulticastIp = 224u | (0u << 8) | (0u << 16) | (1u << 24);
+constexpr uint32_t kDefaultMulticastIp = 224u | (1u << 24);
+
+// One number of a record: its name in the store, its default, the name a
+// save writes it under (empty: its own; null: a save never writes it, it is
+// set in the store by hand) and its field. A two-byte field keeps the low 16
+// bits of the stored number.
+template <typename Record>
+struct NumberValue {
+    const char* name;
+    int32_t fallback;
+    const char* savedAs;
+    int32_t (*get)(const Record&);
+    void (*set)(Record&, int32_t);
+};
+
+constexpr const char* kStoreOnly = nullptr;
+
+template <auto Member>
+struct FieldOf;
+template <typename R, typename F, F R::*Member>
+struct FieldOf<Member> {
+    using Record = R;
+    using Field = F;
+};
+
+template <auto Member>
+constexpr auto number(const char* name, int32_t fallback, const char* savedAs = "") {
+    using Record = typename FieldOf<Member>::Record;
+    using Field = typename FieldOf<Member>::Field;
+    return NumberValue<Record>{
+        name, fallback, savedAs, [](const Record& r) { return static_cast<int32_t>(r.*Member); },
+        [](Record& r, int32_t value) { r.*Member = static_cast<Field>(value); }};
+}
+
+constexpr NumberValue<ServerSettings> kServerNumbers[] = {
+    number<&ServerSettings::Log>("Log", 1),
+    number<&ServerSettings::CreateLog>("CreateLog", 0),
+    number<&ServerSettings::Port>("Port", 69),
+    number<&ServerSettings::DataPort>("DataPort", 0),
+    number<&ServerSettings::Timeout>("Timeout", 1),
+    number<&ServerSettings::Retransmit>("Retransmit", 10),
+    number<&ServerSettings::Clients>("Clients", 10),
+    number<&ServerSettings::MMF>("MMF", 1),
+    number<&ServerSettings::Upload>("Upload", 1, kStoreOnly),
+    number<&ServerSettings::RootIPspecific>("RootIPspecific", 0),
+    number<&ServerSettings::WindowSize>("WindowSize", 0),
+    number<&ServerSettings::LargeFiles>("LargeFiles", 1, kStoreOnly),
+    number<&ServerSettings::Options>("Options", 7),
+    number<&ServerSettings::UnixStyle>("UnixStyle", 0),
+    number<&ServerSettings::AccessControl>("AccessControl", 0),
+};
+
+constexpr NumberValue<MulticastSettings> kMulticastNumbers[] = {
+    number<&MulticastSettings::Multicast>("Multicast", 1),
+    number<&MulticastSettings::MulticastPort>("MulticastPort", 1758),
+    number<&MulticastSettings::MulticastLast>("MulticastLast", 65535, kStoreOnly),
+    number<&MulticastSettings::MulticastTTL>("MulticastTTL", 1),
+};
+
+// The PXE group is saved under two other spellings; the store matches names
+// without regard to case, so a save finds the value a load read.
+constexpr NumberValue<PxeSettings> kPxeNumbers[] = {
+    number<&PxeSettings::PXE>("PXE", 0),
+    number<&PxeSettings::PxeMulticastPort>("PxeMulticastPort", 1758, kStoreOnly),
+    number<&PxeSettings::PxeBlocksize>("PxeBlocksize", 1432, "PXEblocksize"),
+    number<&PxeSettings::PxePort>("PxePort", 1759, "PXEport"),
+};
+
+template <typename Record, std::size_t N>
+void load_numbers(const char* section, const NumberValue<Record> (&values)[N], Record& record) {
+    for (const NumberValue<Record>& v : values)
+        v.set(record, read_setting_int(section, v.name, v.fallback));
+}
+
+template <typename Record>
+void save_number(const char* section, const NumberValue<Record>& v, const Record& record) {
+    if (v.savedAs)
+        write_setting_int(section, *v.savedAs ? v.savedAs : v.name, v.get(record), v.fallback);
+}
+
+template <typename Record, std::size_t N>
+void save_numbers(const char* section,
+                  const NumberValue<Record> (&values)[N],
+                  const Record& record) {
+    for (const NumberValue<Record>& v : values) save_number(section, v, record);
+}
 
 Settings initial_settings() {
     Settings s{};
@@ -61,23 +146,12 @@ bool scan_int(const char* text, int* out) {
     return true;
 }
 
-// Reads "%u.%u.%u.%u": four numbers, each below 256. Leaves `p` after the
-// fourth number.
-bool scan_dotted(const char*& p, uint32_t* address) {
-    uint32_t result = 0;
-    const char* s = p;
-    for (int i = 0; i < 4; ++i) {
-        uint32_t part = 0;
-        if (i > 0 && *s++ != '.') return false;
-        if (!scan_unsigned(s, &part) || part > 255) return false;
-        result |= part << (8 * i);
-    }
-    *address = result;
-    p = s;
-    return true;
+// "MMFmax" is stored in MiB and held in bytes; 4096 MiB or more (compared
+// unsigned, so negative values too) is no limit.
+uint32_t mapping_limit(int32_t megabytes) {
+    uint32_t m = static_cast<uint32_t>(megabytes);
+    return m < 4096 ? m * 1048576u : 0xFFFFFFFFu;
 }
-
-uint16_t low16(int value) { return static_cast<uint16_t>(value); }
 
 // "MulticastIp" and "PxeMulticastIp": a partial parse is enough, and a text
 // that does not parse leaves the address as it was.
@@ -90,23 +164,8 @@ void load_group_address(const char* section, const char* name, uint32_t* address
 }
 
 void load_main_into(const char* section, ServerSettings& s, char* logDir) {
-    s.Log = read_setting_int(section, "Log", 1);
-    s.CreateLog = read_setting_int(section, "CreateLog", 0);
-    s.Port = read_setting_int(section, "Port", 69);
-    s.DataPort = read_setting_int(section, "DataPort", 0);
-    s.Timeout = read_setting_int(section, "Timeout", 1);
-    s.Retransmit = read_setting_int(section, "Retransmit", 10);
-    s.Clients = read_setting_int(section, "Clients", 10);
-    s.MMF = read_setting_int(section, "MMF", 1);
-    uint32_t megabytes = static_cast<uint32_t>(read_setting_int(section, "MMFmax", 32));
-    s.MMFmax = megabytes < 4096 ? megabytes * 1048576u : 0xFFFFFFFFu;
-    s.Upload = read_setting_int(section, "Upload", 1);
-    s.RootIPspecific = read_setting_int(section, "RootIPspecific", 0);
-    s.WindowSize = read_setting_int(section, "WindowSize", 0);
-    s.LargeFiles = read_setting_int(section, "LargeFiles", 1);
-    s.Options = read_setting_int(section, "Options", 7);
-    s.UnixStyle = read_setting_int(section, "UnixStyle", 0);
-    s.AccessControl = read_setting_int(section, "AccessControl", 0);
+    load_numbers(section, kServerNumbers, s);
+    s.MMFmax = mapping_limit(read_setting_int(section, "MMFmax", 32));
     char address[kIpv4TextSize];
     read_setting(section, "Address", "", address, sizeof address);
     parse_ipv4_strict(address, &s.Address);
@@ -117,59 +176,42 @@ void load_main_into(const char* section, ServerSettings& s, char* logDir) {
 }
 
 void load_multicast_into(const char* section, MulticastSettings& m) {
-    m.Multicast = read_setting_int(section, "Multicast", 1);
+    load_numbers(section, kMulticastNumbers, m);
     load_group_address(section, "MulticastIp", &m.MulticastIp);
-    m.MulticastPort = low16(read_setting_int(section, "MulticastPort", 1758));
-    m.MulticastLast = low16(read_setting_int(section, "MulticastLast", 65535));
-    m.MulticastTTL = read_setting_int(section, "MulticastTTL", 1);
 }
 
 void load_pxe_into(const char* section, PxeSettings& p) {
-    p.PXE = read_setting_int(section, "PXE", 0);
+    load_numbers(section, kPxeNumbers, p);
     load_group_address(section, "PxeMulticastIp", &p.PxeMulticastIp);
-    p.PxeMulticastPort = low16(read_setting_int(section, "PxeMulticastPort", 1758));
-    p.PxeBlocksize = low16(read_setting_int(section, "PxeBlocksize", 1432));
-    p.PxePort = low16(read_setting_int(section, "PxePort", 1759));
 }
 
+// A value equal to its default is deleted: the root directory when it is the
+// program directory, the interface address when it is "all".
 void save_main_from(const char* section, const ServerSettings& s) {
-    write_setting_int(section, "Log", s.Log, 1);
-    write_setting_int(section, "CreateLog", s.CreateLog, 0);
-    write_setting_int(section, "Port", s.Port, 69);
-    write_setting_int(section, "DataPort", s.DataPort, 0);
+    save_numbers(section, kServerNumbers, s);
     bool isDefaultRoot = default_directory() == s.RootDirectory;
     write_setting(section, "RootDirectory", isDefaultRoot ? nullptr : s.RootDirectory);
-    write_setting_int(section, "Timeout", s.Timeout, 1);
-    write_setting_int(section, "Retransmit", s.Retransmit, 10);
-    write_setting_int(section, "Clients", s.Clients, 10);
-    write_setting_int(section, "MMF", s.MMF, 1);
-    write_setting_int(section, "RootIPspecific", s.RootIPspecific, 0);
-    write_setting_int(section, "WindowSize", s.WindowSize, 0);
-    write_setting_int(section, "Options", s.Options, 7);
-    write_setting_int(section, "UnixStyle", s.UnixStyle, 0);
-    write_setting_int(section, "AccessControl", s.AccessControl, 0);
     char address[kIpv4TextSize];
     write_setting(section, "Address", s.Address ? format_ipv4(s.Address, address) : nullptr);
 }
 
+// The multicast group's save also stores the two option settings that the
+// control panel edits beside it.
 void save_multicast_from(const char* section,
                          const MulticastSettings& m,
                          const ServerSettings& server) {
-    write_setting_int(section, "Options", server.Options, 7);
-    write_setting_int(section, "UnixStyle", server.UnixStyle, 0);
-    write_setting_int(section, "Multicast", m.Multicast, 1);
+    for (const NumberValue<ServerSettings>& v : kServerNumbers)
+        if (iequals(v.name, "Options") || iequals(v.name, "UnixStyle"))
+            save_number(section, v, server);
+    save_numbers(section, kMulticastNumbers, m);
     char address[kIpv4TextSize];
     bool isDefaultIp = m.MulticastIp == kDefaultMulticastIp;
     write_setting(section, "MulticastIp",
                   isDefaultIp ? nullptr : format_ipv4(m.MulticastIp, address));
-    write_setting_int(section, "MulticastPort", m.MulticastPort, 1758);
-    write_setting_int(section, "MulticastTTL", m.MulticastTTL, 1);
 }
 
 void save_pxe_from(const char* section, const PxeSettings& p) {
-    write_setting_int(section, "PXE", p.PXE, 0);
-    write_setting_int(section, "PXEblocksize", p.PxeBlocksize, 1432);
-    write_setting_int(section, "PXEport", p.PxePort, 1759);
+    save_numbers(section, kPxeNumbers, p);
 }
 
 }  // namespace
@@ -232,30 +274,9 @@ void load_pxe_settings(const char* section) {
     PxeSettings p = current_settings().pxe;
     load_pxe_into(section, p);
     publish_pxe(p);
-    reset_pxe_socket(p.PxePort);
 }
 
 void save_pxe_settings(const char* section) { save_pxe_from(section, current_settings().pxe); }
-
-int parse_ipv4_strict(const char* text, uint32_t* address) {
-    const char* end = text;
-    if (text[0] && scan_dotted(end, address) && *end == '\0') return 1;
-    *address = 0;
-    return 0;
-}
-
-const char* parse_ipv4_prefix(const char* text, uint32_t* address) {
-    const char* end = text;
-    if (scan_dotted(end, address)) return end;
-    *address = 0;
-    return nullptr;
-}
-
-char* format_ipv4(uint32_t address, char* buffer) {
-    std::snprintf(buffer, kIpv4TextSize, "%u.%u.%u.%u", address & 0xFF, (address >> 8) & 0xFF,
-                  (address >> 16) & 0xFF, address >> 24);
-    return buffer;
-}
 
 void set_default_directory(const char* directory) {
     std::lock_guard lock(g_mutex);
@@ -309,7 +330,6 @@ void replace_pxe_settings(const PxeSettings& incoming) {
     save_pxe_from(kMainSection, p);
     load_pxe_into(kMainSection, p);
     publish_pxe(p);
-    reset_pxe_socket(p.PxePort);
 }
 
 void reset_settings_for_testing() {

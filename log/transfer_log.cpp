@@ -1,11 +1,11 @@
-#include "service/transfer_log.h"
+#include "log/transfer_log.h"
 
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
 
 #include "platform/clock.h"
-#include "service/settings.h"
+#include "settings/settings.h"
 
 namespace {
 

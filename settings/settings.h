@@ -1,9 +1,11 @@
-// The server's settings: the store access layer, the three settings groups
-// with their defaults and load transforms, and the dotted-quad routines.
+// The server's settings: the store access layer, and the three settings groups
+// with their defaults and load transforms.
 //
 // The records are process state owned by this module. Engine threads never
 // read them in place: they take a consistent copy with current_settings(), so
-// a record replaced over the control pipe is never seen half-copied.
+// a record replaced over the control pipe is never seen half-copied. The
+// module knows nothing of who reads the records: a host that replaces them
+// tells the engine itself.
 #pragma once
 
 #include <cstddef>
@@ -47,12 +49,6 @@ void load_multicast_settings(const char* section);
 void save_multicast_settings(const char* section);
 void load_pxe_settings(const char* section);
 void save_pxe_settings(const char* section);
-
-// Dotted quads, network byte order (first number in the lowest byte).
-int parse_ipv4_strict(const char* text, uint32_t* address);
-const char* parse_ipv4_prefix(const char* text, uint32_t* address);
-char* format_ipv4(uint32_t address, char* buffer);  // buffer of at least 16 bytes
-inline constexpr std::size_t kIpv4TextSize = 16;
 
 // The program directory, default of RootDirectory and LogDir; set once by the
 // run sequence before the first load.
