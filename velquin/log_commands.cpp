@@ -47,7 +47,6 @@ bool print_new_lines(PipeToken stream) {
 // Without a named file the next day's (or month's) file is taken up when
 // the server starts it.
 int follow_log(PipeToken stream, std::string name, bool named) {
-    catch_interrupt();
     while (wait_a_second()) {
         if (stream != 0 && !print_new_lines(stream)) return report_no_server();
         if (named) continue;
@@ -88,6 +87,7 @@ int run_logs(const CommandLine&) {
 }
 
 int run_log(const CommandLine& line) {
+    if (line.follow) catch_interrupt();  // before the first line goes out
     bool named = !line.operands.empty();
     std::string name = named ? line.operands[0] : std::string();
     if (!named && !todays_log_name(&name)) return report_no_server();

@@ -54,7 +54,6 @@ int print_transfers_once(const CommandLine& line) {
 // Like top: the screen cleared, the state and the transfers, every second.
 // JSON goes out as one array a line, for a reader that takes lines.
 int watch_transfers(const CommandLine& line) {
-    catch_interrupt();
     do {
         ServerState state;
         std::vector<TransferLine> lines;
@@ -90,7 +89,9 @@ int run_status(const CommandLine& line) {
 }
 
 int run_transfers(const CommandLine& line) {
-    return line.watch ? watch_transfers(line) : print_transfers_once(line);
+    if (!line.watch) return print_transfers_once(line);
+    catch_interrupt();
+    return watch_transfers(line);
 }
 
 int run_pause(const CommandLine&) { return change_pause(kPipePauseServing); }
