@@ -74,7 +74,8 @@ int run(const CommandLine& line) {
         std::printf("velquin %s\n", VELQUIN_VERSION);
         return kExitDone;
     }
-    if (line.help || line.command == Command::kNone) return print_usage(line.name, stdout);
+    if (line.help) return print_usage(line.name, stdout);
+    if (line.command == Command::kNone) return print_usage("", stderr);
     if (line.command == Command::kHelp) {
         std::string name;
         for (const std::string& word : line.operands) name += (name.empty() ? "" : " ") + word;
