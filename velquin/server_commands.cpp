@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "pipeclient/pipe_client.h"
+#include "platform/console.h"
 #include "velquin/interrupt.h"
 #include "velquin/report.h"
 #include "velquin/tool.h"
@@ -51,16 +52,18 @@ int print_transfers_once(const CommandLine& line) {
     return kExitDone;
 }
 
-// Like top: the screen cleared, the state and the transfers, every second.
-// JSON goes out as one array a line, for a reader that takes lines.
+// Like top: the screen cleared, the state and the transfers, every second;
+// output that is no terminal gets the pictures one after another. JSON goes
+// out as one array a line, for a reader that takes lines.
 int watch_transfers(const CommandLine& line) {
+    const std::string start = platform::terminal_takes_sequences() ? "\x1b[H\x1b[2J" : "\n";
     do {
         ServerState state;
         std::vector<TransferLine> lines;
         bool answered = read_state(&state) && read_transfers(state.settings.RootDirectory, &lines);
-        std::string text = line.json ? transfers_report(lines, true)
-                                     : "\x1b[H\x1b[2J" + status_report(state, false) + "\n" +
-                                           transfers_report(lines, false);
+        std::string text =
+            line.json ? transfers_report(lines, true)
+                      : start + status_report(state, false) + "\n" + transfers_report(lines, false);
         if (!answered && line.json) text = "[]\n";
         std::fputs(text.c_str(), stdout);
         std::fflush(stdout);

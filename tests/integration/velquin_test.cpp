@@ -105,6 +105,15 @@ TEST_P(VelquinTest, TransfersShowsAHeldDownload) {
         << json.out;
     VelquinProcess::Result status = velquin({"status"});
     EXPECT_NE(status.out.find("Active Clients: 1\n"), std::string::npos) << status.out;
+
+    // Into a pipe, the watch writes its pictures one after another.
+    VelquinProcess watch(server(), {"transfers", "--watch"});
+    EXPECT_TRUE(watch.wait_for("Active Clients: 1\n"));
+    EXPECT_TRUE(watch.wait_for("running   held.img\n"));
+    watch.interrupt();
+    VelquinProcess::Result watched = watch.finish();
+    EXPECT_EQ(watched.status, 0) << watched.err;
+    EXPECT_EQ(watched.out.find('\x1b'), std::string::npos);
 }
 
 TEST_P(VelquinTest, SetStoresASoundValueAndRefusesAnyGroupWithABadOne) {
