@@ -16,9 +16,14 @@ namespace {
 
 std::string windows_velquin() { return std::string(SEVROCK_WINDOWS_DIR) + "/velquin.exe"; }
 
-std::vector<std::string> command(Target target, const std::vector<std::string>& args) {
+std::vector<std::string> command(Target target,
+                                 const std::vector<std::string>& args,
+                                 bool asNobody) {
     std::vector<std::string> argv;
-    if (target == Target::kNative) {
+    if (target == Target::kNative && asNobody) {
+        argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                VELQUIN_NATIVE};
+    } else if (target == Target::kNative) {
         argv.push_back(VELQUIN_NATIVE);
     } else {
         argv = {std::string(SEVROCK_WINDOWS_DIR) + "/wine-run", "--exec", windows_velquin()};
@@ -28,12 +33,15 @@ std::vector<std::string> command(Target target, const std::vector<std::string>& 
 }
 
 // The environment without PRAVLEN_ values, plus the server's pipe and store.
-std::vector<std::string> environment(ServerProcess& server) {
+// The leak check of the sanitizers cannot run in a process that changed its
+// user.
+std::vector<std::string> environment(ServerProcess& server, bool asNobody) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
         if (std::strncmp(*e, "PRAVLEN_", 8) != 0) env.emplace_back(*e);
     env.push_back("PRAVLEN_PIPE=" + server.pipe_name());
     env.push_back("PRAVLEN_STORE=" + server.program_path(server.store(), false));
+    if (asNobody) env.push_back("ASAN_OPTIONS=detect_leaks=0");
     return env;
 }
 
@@ -57,7 +65,9 @@ bool velquin_available(Target target) {
     return std::filesystem::exists(windows_velquin());
 }
 
-VelquinProcess::VelquinProcess(ServerProcess& server, const std::vector<std::string>& args) {
+VelquinProcess::VelquinProcess(ServerProcess& server,
+                               const std::vector<std::string>& args,
+                               bool asNobody) {
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0) return;
     if (pipe2(err, O_CLOEXEC) != 0) {
@@ -70,8 +80,8 @@ VelquinProcess::VelquinProcess(ServerProcess& server, const std::vector<std::str
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    std::vector<std::string> argv = command(server.target(), args);
-    std::vector<std::string> env = environment(server);
+    std::vector<std::string> argv = command(server.target(), args, asNobody);
+    std::vector<std::string> env = environment(server, asNobody);
     std::vector<char*> cargv = c_strings(argv), cenv = c_strings(env);
     if (posix_spawn(&pid_, cargv[0], &actions, nullptr, cargv.data(), cenv.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
@@ -87,8 +97,9 @@ VelquinProcess::~VelquinProcess() {
 }
 
 VelquinProcess::Result VelquinProcess::run(ServerProcess& server,
-                                           const std::vector<std::string>& args) {
-    VelquinProcess process(server, args);
+                                           const std::vector<std::string>& args,
+                                           bool asNobody) {
+    VelquinProcess process(server, args, asNobody);
     return process.finish(60000);
 }
 

@@ -23,14 +23,20 @@ class VelquinProcess {
         std::string out, err;
     };
 
-    // Starts velquin of the server's target with `args`.
-    VelquinProcess(ServerProcess& server, const std::vector<std::string>& args);
+    // Starts velquin of the server's target with `args`; natively and when
+    // `asNobody` is set, as the user "nobody" without groups (the test must
+    // run as root for that).
+    VelquinProcess(ServerProcess& server,
+                   const std::vector<std::string>& args,
+                   bool asNobody = false);
     ~VelquinProcess();
     VelquinProcess(const VelquinProcess&) = delete;
     VelquinProcess& operator=(const VelquinProcess&) = delete;
 
     // Runs velquin to its end (bounded) and returns what it wrote.
-    static Result run(ServerProcess& server, const std::vector<std::string>& args);
+    static Result run(ServerProcess& server,
+                      const std::vector<std::string>& args,
+                      bool asNobody = false);
 
     // Waits until standard output holds `text`; false on time-out.
     bool wait_for(const std::string& text, int timeoutMs = 20000);

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <fstream>
 #include <thread>
+#include <unistd.h>
 #include <iterator>
 
 #include "tests/integration/target_test.h"
@@ -135,6 +136,26 @@ TEST_P(VelquinTest, SetStoresASoundValueAndRefusesAnyGroupWithABadOne) {
               "velquin: PxeBlocksize must be a number from 8 to 65464.\n");
     EXPECT_EQ(store_text(), before);
     EXPECT_EQ(velquin({"get", "Retransmit"}).out, "Retransmit=10\n");
+}
+
+// A user who may not write is told so, and nothing changes. Under Wine every
+// client may write.
+TEST_P(VelquinTest, ChangesWithoutWritePermissionAreRefusedWithTheReason) {
+    if (GetParam() != Target::kNative || geteuid() != 0) GTEST_SKIP() << "needs root, natively";
+    ASSERT_TRUE(server().start());
+    std::string before = store_text();
+    const std::string reason =
+        "velquin: the server refused the change: this user has no write permission on its "
+        "control pipe\n";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"set", "Timeout=5"}, {"pause"}, {"access", "on"}}) {
+        SCOPED_TRACE(args[0]);
+        VelquinProcess::Result refused = VelquinProcess::run(server(), args, true);
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_EQ(refused.err, reason);
+    }
+    EXPECT_EQ(store_text(), before);
+    EXPECT_EQ(VelquinProcess::run(server(), {"status"}, true).status, 0);  // looking is allowed
 }
 
 TEST_P(VelquinTest, AccessRulesAreEnforcedOnTheNextRequest) {
