@@ -2,6 +2,7 @@
 // section "Access", edited as the access-control dialog edits them, and the
 // switch that makes the server apply them.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -66,8 +67,9 @@ std::vector<AccessRow> directory_rows(const std::string& directory,
 }
 
 void print_row(const AccessRow& row, std::size_t number) {
-    std::printf("%s %zu %s %s\n", row.directory.c_str(), number,
-                row.rights.empty() ? "-" : row.rights.c_str(), range_text(row).c_str());
+    std::string line = row.directory + " " + std::to_string(number) + " " +
+                       (row.rights.empty() ? "-" : row.rights) + " " + range_text(row) + "\n";
+    std::fputs(line.c_str(), stdout);
 }
 
 // Stores `rows` as the rules of `directory`, the new ones before the old
@@ -90,13 +92,12 @@ int save_rows(const std::string& directory,
     return kExitDone;
 }
 
-int announce_dropped(const std::string& directory, int hidden) {
+void announce_dropped(const std::string& directory, int hidden) {
     if (hidden > 0)
         std::fprintf(stderr,
                      "velquin: %d stored rule(s) of %s that the server cannot use (an invalid "
                      "address, a text too long, a number after a gap) are dropped\n",
                      hidden, directory.c_str());
-    return hidden;
 }
 
 bool read_directory(const std::string& text, std::string* directory) {
@@ -158,7 +159,8 @@ int run_access_remove(const CommandLine& line) {
     std::vector<AccessRow> rows = directory_rows(directory, stored, &hidden);
     std::size_t number = rows.size();
     const std::string& text = line.operands[1];
-    if (text.find_first_not_of("0123456789") == std::string::npos && text.size() < 10)
+    if (!text.empty() && text.size() < 10 &&
+        text.find_first_not_of("0123456789") == std::string::npos)
         number = std::stoul(text);
     if (number >= rows.size())
         return report_failure(kExitFailed, directory + " has no rule " + text);
