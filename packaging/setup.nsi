@@ -1,8 +1,8 @@
 ; The Windows setup program of the Velquin TFTP Server, built with makensis by
 ; the windows preset (target "setup"). The build defines VERSION, PROGRAMS
-; (the build tree with Sevrock.exe, Dornmac.exe and Languages), SOURCE (the
-; source tree, for the icon and the help pages doc\*.htm, taken when the build
-; defines HELP_PAGES) and OUTFILE.
+; (the build tree with Sevrock.exe, Dornmac.exe, velquin.exe and Languages),
+; SOURCE (the source tree, for the icon and the help pages doc\*.htm, taken
+; when the build defines HELP_PAGES) and OUTFILE.
 ;
 ; The service is registered and removed by Sevrock.exe itself (-install,
 ; -remove). Every check that can refuse the installation runs before anything
@@ -153,6 +153,7 @@ LangString UninstallLink ${LANG_GERMAN} "Deinstallieren"
 !macro RemoveInstalledFiles
   !insertmacro DeleteProgram "$INSTDIR\Sevrock.exe"
   Delete "$INSTDIR\Dornmac.exe"
+  Delete "$INSTDIR\velquin.exe"
   Delete "$INSTDIR\Languages\*.ini"
   RMDir "$INSTDIR\Languages"
   Delete "$INSTDIR\doc\*.htm"
@@ -245,6 +246,7 @@ FunctionEnd
   SetOutPath "$INSTDIR"
   File "${PROGRAMS}/Sevrock.exe"
   File "${PROGRAMS}/Dornmac.exe"
+  File "${PROGRAMS}/velquin.exe"
   SetOutPath "$INSTDIR\Languages"
   File "${PROGRAMS}/Languages/*.ini"
 !ifdef HELP_PAGES

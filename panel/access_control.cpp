@@ -197,17 +197,6 @@ int fill_access_list(const std::string& root) {
     return static_cast<int>(g_access->rows.size());
 }
 
-// Puts back what a failed save changed.
-void undo_writes(const std::vector<StoredRule>& written, const std::vector<StoredRule>& stored) {
-    for (auto it = written.rbegin(); it != written.rend(); ++it) {
-        if (const StoredRule* old = find_rule(it->name, stored)) {
-            (void)platform::store_write(kAccessSection, old->name.c_str(), old->text.c_str());
-        } else {
-            (void)platform::store_delete(kAccessSection, it->name.c_str());
-        }
-    }
-}
-
 // Stores the rows as the rules of the listed directories: the new and
 // changed rules first, so that the server never reads a directory without
 // them, then the surplus old ones. A write that fails undoes the writes
@@ -215,18 +204,15 @@ void undo_writes(const std::vector<StoredRule>& written, const std::vector<Store
 bool save_access_rules() {
     std::vector<StoredRule> stored = stored_rules();
     RuleSavePlan plan = plan_rule_save(g_access->rows, g_access->listed, stored);
-    std::vector<StoredRule> written;
-    for (const StoredRule& rule : plan.writes) {
-        if (!platform::store_write(kAccessSection, rule.name.c_str(), rule.text.c_str())) {
-            undo_writes(written, stored);
-            return false;
-        }
-        written.push_back(rule);
-    }
-    bool removed = true;
-    for (const std::string& name : plan.removals)
-        removed = platform::store_delete(kAccessSection, name.c_str()) && removed;
-    return removed;
+    RuleStore store{
+        [](const StoredRule& rule) {
+            return platform::store_write(kAccessSection, rule.name.c_str(), rule.text.c_str());
+        },
+        [](const std::string& name) {
+            return platform::store_delete(kAccessSection, name.c_str());
+        },
+    };
+    return apply_rule_save(plan, stored, store);
 }
 
 void set_column(int index, const char* title, int width) {

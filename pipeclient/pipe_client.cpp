@@ -10,6 +10,7 @@ namespace {
 // The one connection of this process, opened by the first call that needs it.
 platform::PipeClient g_pipe;
 void (*g_onFailure)() = nullptr;
+std::string g_pipeName;
 
 constexpr char kLogPattern[] = "tftp*.log";
 
@@ -34,7 +35,9 @@ int pipe_failed() {
 // when the server cannot be reached; the connection is dropped then, and the
 // next call opens a new one.
 int transact(const void* request, std::size_t size, PipeMessage* reply) {
-    if (!g_pipe.is_open() && !g_pipe.open(platform::control_pipe_name())) return pipe_failed();
+    if (!g_pipe.is_open() &&
+        !g_pipe.open(g_pipeName.empty() ? platform::control_pipe_name() : g_pipeName))
+        return pipe_failed();
     int n = g_pipe.transact(request, size, reply, sizeof *reply);
     return n < 0 ? pipe_failed() : n;
 }
@@ -59,6 +62,8 @@ PipeToken token_of(const PipeMessage& reply) {
 }
 
 }  // namespace
+
+void set_pipe_name(const std::string& name) { g_pipeName = name; }
 
 void set_pipe_failure_handler(void (*handler)()) { g_onFailure = handler; }
 

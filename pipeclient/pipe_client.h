@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "pipeclient/records.h"
 
@@ -16,6 +17,11 @@
 using PipeToken = uint64_t;
 // What log_find_first returns when nothing matched (-1).
 inline constexpr PipeToken kPipeNoSearch = ~PipeToken{0};
+
+// The pipe the calls open: `name` when not empty, else the one of the
+// environment (platform::control_pipe_name). Takes effect at the next
+// connection.
+void set_pipe_name(const std::string& name);
 
 // Called after every call that failed to reach the server (the control panel
 // shows "TFTP Server service not active" in its status bar).

@@ -18,4 +18,9 @@ enum ConsoleEvent : int {
 // and taken by a waiting thread).
 void install_console_handler(bool (*handler)(int event));
 
+// Whether standard output is a terminal that takes ANSI control sequences
+// (cursor home, clear screen). Windows consoles take them once asked to, and
+// this asks; a file or a pipe takes none.
+bool terminal_takes_sequences();
+
 }  // namespace platform

@@ -39,6 +39,16 @@ std::map<unsigned, std::string> numbered_rules(std::string_view directory,
     return rules;
 }
 
+// The dotted text of an address, 0.0.0.0 included.
+std::string format_address_text(uint32_t address) {
+    return address == 0 ? std::string("0.0.0.0") : format_dotted(address);
+}
+
+uint32_t host_order(uint32_t address) {
+    return (address >> 24) | ((address >> 8) & 0xFF00u) | ((address << 8) & 0xFF0000u) |
+           (address << 24);
+}
+
 AccessRow placeholder(std::string_view directory) { return AccessRow{std::string(directory)}; }
 
 bool is_listed(std::string_view directory, const std::vector<std::string>& listed) {
@@ -191,4 +201,84 @@ RuleSavePlan plan_rule_save(const std::vector<AccessRow>& rows,
         }
     }
     return plan;
+}
+
+namespace {
+
+void undo_writes(const std::vector<StoredRule>& written,
+                 const std::vector<StoredRule>& stored,
+                 const RuleStore& store) {
+    for (auto it = written.rbegin(); it != written.rend(); ++it) {
+        if (const StoredRule* old = find_rule(it->name, stored)) {
+            (void)store.write(*old);
+        } else {
+            (void)store.remove(it->name);
+        }
+    }
+}
+
+}  // namespace
+
+bool apply_rule_save(const RuleSavePlan& plan,
+                     const std::vector<StoredRule>& stored,
+                     const RuleStore& store) {
+    std::vector<StoredRule> written;
+    for (const StoredRule& rule : plan.writes) {
+        if (!store.write(rule)) {
+            undo_writes(written, stored, store);
+            return false;
+        }
+        written.push_back(rule);
+    }
+    bool removed = true;
+    for (const std::string& name : plan.removals) removed = store.remove(name) && removed;
+    return removed;
+}
+
+bool rights_from_text(std::string_view text, std::string* rights) {
+    bool read = false, write = false, replace = false;
+    for (char c : text) {
+        bool* letter = c == 'r' ? &read : c == 'w' ? &write : c == 'o' ? &replace : nullptr;
+        if (!letter || *letter) return false;
+        *letter = true;
+    }
+    if (text.empty() || (replace && !write)) return false;
+    *rights = rights_text(read, write, replace);
+    return true;
+}
+
+bool range_from_text(std::string_view text, AccessRow* row) {
+    if (text == "*") {
+        row->first.clear();
+        row->last.clear();
+        return true;
+    }
+    std::size_t dash = text.find('-');
+    uint32_t first = 0, last = 0;
+    if (!parse_dotted_strict(text.substr(0, dash), &first)) return false;
+    if (dash != std::string_view::npos) {
+        if (!parse_dotted_strict(text.substr(dash + 1), &last)) return false;
+        if (host_order(first) > host_order(last)) return false;
+    }
+    row->first = format_address_text(first);
+    row->last = dash == std::string_view::npos ? std::string() : format_address_text(last);
+    return true;
+}
+
+std::string range_text(const AccessRow& row) {
+    if (row.every_client()) return "*";
+    if (row.first.empty()) return row.last;
+    return row.last.empty() ? row.first : row.first + "-" + row.last;
+}
+
+bool directory_key_from_text(std::string_view text, std::string* directory) {
+    if (same_name(text, kRootDirectoryKey)) {
+        *directory = std::string(kRootDirectoryKey);
+        return true;
+    }
+    if (text.empty() || text == "." || text == ".." || text.size() > kMaxRuleText) return false;
+    for (char c : text)
+        if (c == '\\' || c == '/' || static_cast<unsigned char>(c) < 0x20) return false;
+    *directory = std::string(text);
+    return true;
 }

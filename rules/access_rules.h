@@ -7,6 +7,7 @@
 // for a range "-" and the last address.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,18 @@ std::string rule_text(const AccessRow& row);
 // does not yet begin with a whole address.
 [[nodiscard]] bool address_field_value(std::string_view text, std::string* address);
 
+// The texts of a rule as a command line takes and shows them. Rights: the
+// letters r, w and o in any order, each at most once, "o" only with "w";
+// they come back in the order r, w, o. A range: "*" for every client, one
+// dotted address, or the first and last joined by "-" with the first not
+// above the last (the server compares them as numbers, so a reversed range
+// would cover nobody). A directory: "%root%" (any case) or one name below
+// the root, without separators.
+[[nodiscard]] bool rights_from_text(std::string_view text, std::string* rights);
+[[nodiscard]] bool range_from_text(std::string_view text, AccessRow* row);
+std::string range_text(const AccessRow& row);
+[[nodiscard]] bool directory_key_from_text(std::string_view text, std::string* directory);
+
 // The value name of rule `number` of `directory`, and back: false for a name
 // that is not a directory, a backslash and a number written without leading
 // zeros (the server never reads such a name).
@@ -94,3 +107,18 @@ struct RuleSavePlan {
 RuleSavePlan plan_rule_save(const std::vector<AccessRow>& rows,
                             const std::vector<std::string>& listedDirectories,
                             const std::vector<StoredRule>& stored);
+
+// The store operations a save needs, bound by the caller to its store.
+struct RuleStore {
+    std::function<bool(const StoredRule&)> write;
+    std::function<bool(const std::string& name)> remove;
+};
+
+// Carries a plan out: its writes in order, then its removals. A write that
+// fails undoes the writes before it (the old text back, or the new value
+// removed), so the old rules stay whole. False when a write failed (nothing
+// changed then) or a removal failed (the new rules are in place, a surplus
+// old one may remain).
+bool apply_rule_save(const RuleSavePlan& plan,
+                     const std::vector<StoredRule>& stored,
+                     const RuleStore& store);

@@ -243,6 +243,10 @@ void read_line(Request& r) {
     std::FILE* stream = received_token(r, &token) ? r.handles.streams.find(token) : nullptr;
     if (!stream) return refuse(r);
     char* line = reinterpret_cast<char*>(r.payload());
+    // A stream at its end reads on once the server has appended lines, so
+    // that a client can follow the file (end of file is sticky in the C
+    // library of Linux, not in that of Windows).
+    std::clearerr(stream);
     bool read = std::fgets(line, static_cast<int>(kPipePayloadSize), stream) != nullptr;
     reply_done(r, read ? 1 : 0, read ? std::strlen(line) + 1 : 0);
 }

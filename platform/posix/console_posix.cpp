@@ -25,4 +25,6 @@ void install_console_handler(bool (*handler)(int event)) {
     }).detach();
 }
 
+bool terminal_takes_sequences() { return isatty(STDOUT_FILENO) == 1; }
+
 }  // namespace platform

@@ -19,4 +19,13 @@ void install_console_handler(bool (*handler)(int event)) {
     SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
+// Conversely to a POSIX terminal, a Windows console interprets control
+// sequences only in its virtual-terminal mode, which a program must turn on.
+bool terminal_takes_sequences() {
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (output == INVALID_HANDLE_VALUE || !GetConsoleMode(output, &mode)) return false;
+    return SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 }  // namespace platform

@@ -19,15 +19,18 @@ lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian reports er
 
 expected_files='./etc/velquin/Pravlen.reg
 ./lib/systemd/system/sevrock.service
+./usr/bin/velquin
 ./usr/sbin/Sevrock
 ./usr/share/doc/velquin-tftp/changelog.gz
 ./usr/share/doc/velquin-tftp/copyright
+./usr/share/man/man1/velquin.1.gz
 ./usr/share/man/man8/Sevrock.8.gz'
 listing=$(dpkg-deb -c "$deb")
 files=$(awk '$1 !~ /^d/ {print $6}' <<<"$listing" | grep -v '/doc/velquin-tftp/html/' | sort)
 [ "$files" = "$expected_files" ] || fail "package files differ:"$'\n'"$files"
 awk '{print $2}' <<<"$listing" | grep -v '^root/root$' >/dev/null && fail "a file not owned by root"
 grep ' ./usr/sbin/Sevrock$' <<<"$listing" | grep '^-rwxr-xr-x' >/dev/null || fail "Sevrock is not an executable"
+grep ' ./usr/bin/velquin$' <<<"$listing" | grep '^-rwxr-xr-x' >/dev/null || fail "velquin is not an executable"
 [ "$(dpkg-deb -f "$deb" Package)" = velquin-tftp ] || fail "package name"
 conffiles=$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)
 [ "$conffiles" = /etc/velquin/Pravlen.reg ] || fail "conffiles: $conffiles"
@@ -98,12 +101,14 @@ install -m 0644 "$work/$payload" "/srv/tftp/$payload"
     sleep 0.1
   done
   ps -o user= -p $server >"$3/server.user"
+  /usr/bin/velquin get Port >"$3/velquin.out" 2>&1
   kill $server; wait $server
 ' _ "$user" "$exec_start" "$work" "$payload" "${environment[@]}"
 if [ -z "${skip_serving:-}" ]; then
   cmp -s "$work/$payload" "$work/fetched" || { cat "$work/server.log"; fail "the file was not served"; }
   [ "$(tr -d ' \n' <"$work/server.user")" = velquin ] || fail "the server did not run as velquin"
   ls /var/log/velquin/tftp*.log >/dev/null 2>&1 || fail "no transfer log"
+  [ "$(cat "$work/velquin.out")" = Port=69 ] || fail "velquin did not reach the server: $(cat "$work/velquin.out")"
 fi
 # The server records its directory in the store at start; the shipped store
 # holds it already, so that the configuration file stays as shipped.
@@ -120,7 +125,7 @@ purge || { cat "$work/purge.log"; fail "dpkg --purge"; }
 getent passwd velquin >/dev/null && fail "user velquin left"
 getent group velquin >/dev/null && fail "group velquin left"
 getent group velquin-admin >/dev/null && fail "group velquin-admin left"
-for path in /etc/velquin /var/log/velquin "$unit_file" /usr/sbin/Sevrock \
+for path in /etc/velquin /var/log/velquin "$unit_file" /usr/sbin/Sevrock /usr/bin/velquin \
             /etc/systemd/system/multi-user.target.wants/sevrock.service; do
   [ -e "$path" ] || [ -L "$path" ] && fail "$path left"
 done

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -242,6 +243,139 @@ TEST(AccessRulesTest, SavePlan) {
         EXPECT_EQ(writes(plan), c.writes);
         EXPECT_EQ(plan.removals, c.removals);
     }
+}
+
+TEST(AccessRulesTest, RuleTextsOfTheCommandLine) {
+    struct Case {
+        const char* rights;
+        const char* takenRights;  // empty: refused
+    };
+    const Case rights[] = {
+        {"r", "r"}, {"wr", "rw"}, {"owr", "rwo"}, {"wo", "wo"}, {"o", ""},
+        {"ro", ""}, {"rr", ""},   {"rx", ""},     {"", ""},     {"R", ""},
+    };
+    for (const Case& c : rights) {
+        SCOPED_TRACE(c.rights);
+        std::string taken;
+        EXPECT_EQ(rights_from_text(c.rights, &taken), *c.takenRights != '\0');
+        if (*c.takenRights) {
+            EXPECT_EQ(taken, c.takenRights);
+        }
+    }
+    struct RangeCase {
+        const char* text;
+        bool ok;
+        const char* shown;
+    };
+    const RangeCase ranges[] = {
+        {"*", true, "*"},
+        {"10.0.0.5", true, "10.0.0.5"},
+        {"010.0.0.5", true, "10.0.0.5"},
+        {"0.0.0.0", true, "0.0.0.0"},
+        {"10.0.0.1-10.0.0.99", true, "10.0.0.1-10.0.0.99"},
+        {"10.0.0.9-10.0.0.9", true, "10.0.0.9-10.0.0.9"},
+        {"9.255.255.255-10.0.0.0", true, "9.255.255.255-10.0.0.0"},
+        {"10.0.0.99-10.0.0.1", false, ""},
+        {"10.0.1.0-10.0.0.255", false, ""},
+        {"10.0.0.1-", false, ""},
+        {"10.0.0.1x", false, ""},
+        {"", false, ""},
+        {"10.0.0.256", false, ""},
+    };
+    for (const RangeCase& c : ranges) {
+        SCOPED_TRACE(c.text);
+        AccessRow row{"boot", "r"};
+        EXPECT_EQ(range_from_text(c.text, &row), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(range_text(row), c.shown);
+        }
+    }
+    struct DirectoryCase {
+        const char* text;
+        const char* key;  // empty: refused
+    };
+    const DirectoryCase directories[] = {
+        {"%root%", "%root%"},
+        {"%ROOT%", "%root%"},
+        {"boot", "boot"},
+        {"10.0.0.5", "10.0.0.5"},
+        {"a/b", ""},
+        {"a\\b", ""},
+        {"..", ""},
+        {".", ""},
+        {"", ""},
+        {"a\nb", ""},
+    };
+    for (const DirectoryCase& c : directories) {
+        SCOPED_TRACE(c.text);
+        std::string key;
+        EXPECT_EQ(directory_key_from_text(c.text, &key), *c.key != '\0');
+        if (*c.key) {
+            EXPECT_EQ(key, c.key);
+        }
+    }
+}
+
+// A store that refuses the write of one name, and records what it holds.
+struct FakeStore {
+    std::vector<StoredRule> values;
+    std::string refuseWrite, refuseRemove;
+
+    RuleStore ops() {
+        return RuleStore{[this](const StoredRule& rule) {
+                             if (rule.name == refuseWrite) return false;
+                             std::erase_if(values, [&](auto& v) { return v.name == rule.name; });
+                             values.push_back(rule);
+                             return true;
+                         },
+                         [this](const std::string& name) {
+                             if (name == refuseRemove) return false;
+                             return std::erase_if(values, [&](auto& v) { return v.name == name; }) >
+                                    0;
+                         }};
+    }
+    std::string text() const {
+        std::vector<std::string> lines;
+        for (const StoredRule& v : values) lines.push_back(v.name + "=" + v.text);
+        std::sort(lines.begin(), lines.end());
+        std::string out;
+        for (const std::string& l : lines) out += l + ";";
+        return out;
+    }
+};
+
+TEST(AccessRulesTest, ApplyingASaveNeverLosesTheOldRules) {
+    const std::vector<StoredRule> stored = {
+        {"boot\\0", "r"}, {"boot\\1", "rw,10.0.0.5"}, {"%root%\\0", "r"}};
+    // boot gets one new rule first and loses its old two.
+    std::vector<AccessRow> rows = {{"boot", "w", "", ""}, {"boot", "r", "", ""}};
+    RuleSavePlan plan = plan_rule_save(rows, {"boot"}, stored);
+    struct Case {
+        const char* what;
+        const char* refuseWrite;
+        const char* refuseRemove;
+        bool ok;
+        const char* after;
+    };
+    const Case cases[] = {
+        {"all written", "", "", true, "%root%\\0=r;boot\\0=w;boot\\1=r;"},
+        {"the second write refused: the first undone", "boot\\1", "", false,
+         "%root%\\0=r;boot\\0=r;boot\\1=rw,10.0.0.5;"},
+        {"the first write refused", "boot\\0", "", false,
+         "%root%\\0=r;boot\\0=r;boot\\1=rw,10.0.0.5;"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeStore store{stored, c.refuseWrite, c.refuseRemove};
+        EXPECT_EQ(apply_rule_save(plan, stored, store.ops()), c.ok);
+        EXPECT_EQ(store.text(), c.after);
+    }
+    // A removal that fails leaves the new rules in place.
+    std::vector<AccessRow> fewer = {{"boot", "w", "", ""}};
+    RuleSavePlan shrink = plan_rule_save(fewer, {"boot"}, stored);
+    FakeStore store{stored, "", "boot\\1"};
+    EXPECT_FALSE(apply_rule_save(shrink, stored, store.ops()));
+    EXPECT_EQ(store.text(), "%root%\\0=r;boot\\0=w;boot\\1=rw,10.0.0.5;");
 }
 
 }  // namespace
