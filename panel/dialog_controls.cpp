@@ -51,10 +51,17 @@ void insert_list_column(HWND list, int index, const char* title, int width) {
                  reinterpret_cast<LPARAM>(&column));
 }
 
-int list_column_space(HWND list) {
+void set_up_list_columns(HWND list, std::span<const ListColumn> columns, int rowHint) {
     RECT client{};
     GetClientRect(list, &client);
-    return client.right - GetSystemMetrics(SM_CXVSCROLL);
+    int space = client.right - GetSystemMetrics(SM_CXVSCROLL);
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        char title[32];
+        translate_string(columns[i].stringId, columns[i].key, title, sizeof title);
+        insert_list_column(list, static_cast<int>(i), title, space * columns[i].percent / 100);
+    }
+    SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    SendMessageA(list, LVM_SETITEMCOUNT, static_cast<WPARAM>(rowHint), 0);
 }
 
 int insert_list_row(HWND list, int row, const std::string& text) {

@@ -25,12 +25,7 @@ constexpr ControlText kTexts[] = {
     {IDC_LANGUAGE_AUTHOR_LABEL, "TRANSLATION"},
 };
 
-struct Column {
-    const char* key;
-    UINT stringId;
-    int percent;
-};
-constexpr Column kColumns[] = {
+constexpr ListColumn kColumns[] = {
     {"MODULE", IDS_MODULE, 36},
     {"LANGUAGE", IDS_LANGUAGE, 44},
     {"VERSION", IDS_VERSION, 25},
@@ -84,17 +79,6 @@ bool add_file_row(HWND list, const char* programDirectory, std::string name) {
 
 HWND language_list(HWND page) { return GetDlgItem(page, IDC_LANGUAGE_LIST); }
 
-void set_up_columns(HWND list) {
-    int space = list_column_space(list);
-    for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
-        char title[32];
-        translate_string(kColumns[i].stringId, kColumns[i].key, title, sizeof title);
-        insert_list_column(list, i, title, space * kColumns[i].percent / 100);
-    }
-    SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
-    SendMessageA(list, LVM_SETITEMCOUNT, kRowHint, 0);
-}
-
 void show_current_language(HWND page) {
     std::wstring language = L"English";
     if (translation_in_force())
@@ -105,7 +89,7 @@ void show_current_language(HWND page) {
 void on_init(HWND page) {
     translate_controls(page, kTexts);
     show_current_language(page);
-    set_up_columns(language_list(page));
+    set_up_list_columns(language_list(page), kColumns, kRowHint);
     fill_language_list(language_list(page), program_directory());
 }
 

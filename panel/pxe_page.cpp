@@ -44,20 +44,14 @@ constexpr ControlText kAssignmentTexts[] = {
     {IDOK, "OK"},
 };
 
-// The list's columns: title key, built-in title and percent of the width.
-struct Column {
-    const char* key;
-    UINT stringId;
-    int percent;
-};
-constexpr Column kColumns[] = {
+constexpr ListColumn kColumns[] = {
     {"FILE", IDS_FILE, 50},
     {"IPADDR", IDS_IPADDR, 30},
     {"PORT", IDS_PORT, 20},
 };
 constexpr int kRowHint = 20;
-// A stored text longer than this is no entry the server reads; it is shown
-// cut rather than read whole.
+// The longest stored text the list shows. A longer one is no entry the
+// server can read (it reads at most kMaxPxeText characters): it is left out.
 constexpr int kMaxRowText = 63;
 constexpr int kNumberTextLength = 31;
 constexpr int kAddressTextLength = 1023;
@@ -90,17 +84,6 @@ bool stored(const std::string& name) {
 }
 
 HWND map_list(HWND page) { return GetDlgItem(page, IDC_PXE_LIST); }
-
-void set_up_columns(HWND list) {
-    int space = list_column_space(list);
-    for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
-        char title[32];
-        translate_string(kColumns[i].stringId, kColumns[i].key, title, sizeof title);
-        insert_list_column(list, i, title, space * kColumns[i].percent / 100);
-    }
-    SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
-    SendMessageA(list, LVM_SETITEMCOUNT, kRowHint, 0);
-}
 
 void show_row(HWND list, int row, const PxeMapRow& entry) {
     set_list_cell(list, row, 1, entry.address);
@@ -232,7 +215,7 @@ void fill(HWND page, const PxeSettings& pxe) {
     set_checked(page, IDC_PXE, pxe.PXE != 0);
     set_control_text(page, IDC_PXE_PORT, std::to_string(pxe.PxePort));
     set_control_text(page, IDC_PXE_BLOCKSIZE, std::to_string(pxe.PxeBlocksize));
-    set_up_columns(map_list(page));
+    set_up_list_columns(map_list(page), kColumns, kRowHint);
     fill_pxe_map_list(map_list(page));
 }
 
