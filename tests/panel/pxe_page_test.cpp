@@ -141,6 +141,8 @@ TEST_F(PxePageTest, FileMapEditsGoToTheStoreAtOnce) {
         click(page, IDC_PXE);
         EXPECT_TRUE(control_enabled(page, IDC_PXE_REMOVE));
         EXPECT_TRUE(apply_enabled(sheet));
+        // A double click with no row selected opens nothing.
+        EXPECT_FALSE(with_assignment(sheet, page, 0, close_dialog));
 
         // A typed path is stored as the server looks it up; a refused field
         // keeps the dialog open.
