@@ -26,9 +26,9 @@ struct PageEntry {
 };
 
 constexpr PageEntry kPages[] = {
-    {IDD_GENERAL_PAGE, "General", general_page},
-    {IDD_SERVER_PAGE, "Server", server_page},
-    {IDD_OPTIONS_PAGE, "Options", options_page},
+    {IDD_GENERAL_PAGE, "General", general_page},    {IDD_SERVER_PAGE, "Server", server_page},
+    {IDD_OPTIONS_PAGE, "Options", options_page},    {IDD_PXE_PAGE, "PXE", pxe_page},
+    {IDD_LANGUAGE_PAGE, "Language", language_page},
 };
 constexpr std::size_t kPageCount = std::size(kPages);
 constexpr int kTitleLength = 32;

@@ -90,7 +90,7 @@ value() { awk -v n="$2" '$1 == n {$1 = $2 = ""; sub(/^  /, ""); print}' <<<"$1";
 # ------------------------------------------------------ first installation
 echo "== first installation"
 wine "$setup" /S >"$work/setup.log" 2>&1 || fail "silent installation: exit code $?"
-for file in Sevrock.exe Dornmac.exe velquin.exe uninstall.exe Languages/deutsch.ini; do
+for file in Sevrock.exe Dornmac.exe velquin.exe uninstall.exe Languages/deutsch.ini Languages/russian.ini; do
   [ -f "$unix_folder/$file" ] || fail "not installed: $file"
 done
 service=$(values "$service_key")

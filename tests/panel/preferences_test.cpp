@@ -52,8 +52,11 @@ TEST_F(PreferencesTest, CaptionAndTabsInEnglishAndGerman) {
         const char* monthly;
     };
     const Case cases[] = {
-        {"", "Preferences", {"General", "Server", "Options"}, "monthly"},
-        {"deutsch.ini", "Einstellungen", {"Allgemein", "Server", "Optionen"}, "monatlich"},
+        {"", "Preferences", {"General", "Server", "Options", "PXE", "Language"}, "monthly"},
+        {"deutsch.ini",
+         "Einstellungen",
+         {"Allgemein", "Server", "Optionen", "PXE", "Sprache"},
+         "monatlich"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.language);
@@ -84,9 +87,10 @@ void expect_only_disabled(HWND page, std::initializer_list<int> disabled) {
 }
 
 // In view mode every editing control is disabled but the root's browse
-// button; OK still sends the records, and the refusal shows in the bottom
-// bar for a few polls. A server that is gone by then shows as such, and
-// the sheet closes all the same.
+// button and the Language page, whose choice is the user's own; OK still
+// sends the records, and the refusal shows in the bottom bar for a few
+// polls. A server that is gone by then shows as such, and the sheet closes
+// all the same.
 TEST_F(PreferencesTest, ViewModeDisablesTheEditorsAndReportsTheRefusal) {
     override_administrator_for_testing(0);
     fake_server().mayChange = false;
@@ -104,6 +108,10 @@ TEST_F(PreferencesTest, ViewModeDisablesTheEditorsAndReportsTheRefusal) {
                              {IDC_ACCEPT_BLKSIZE, IDC_ACCEPT_TIMEOUT, IDC_ACCEPT_TSIZE,
                               IDC_UNIX_STYLE, IDC_SHARED_VIEWS, IDC_MULTICAST, IDC_MULTICAST_IP,
                               IDC_MULTICAST_PORT, IDC_MULTICAST_TTL});
+        expect_only_disabled(show_page(sheet, 3),
+                             {IDC_PXE, IDC_PXE_PORT, IDC_PXE_BLOCKSIZE, IDC_PXE_LIST, IDC_PXE_ADD,
+                              IDC_PXE_EDIT, IDC_PXE_REMOVE});
+        expect_only_disabled(show_page(sheet, 4), {});
         press(sheet, PSBTN_OK);
     });
     pump_pending();  // the poll that the apply asked for

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "resources/resource.h"
 #include "tests/panel/panel_harness.h"
@@ -145,6 +148,34 @@ TEST_F(TranslationTest, EmptyChoiceFollowsTheUserLanguage) {
     // A stored choice wins over the user's language.
     choose("English");
     EXPECT_FALSE(translation_in_force());
+}
+
+// The keys of every section of a translation file, each with a value.
+std::set<std::string> filled_keys(const std::string& path) {
+    std::set<std::string> keys;
+    for (const char* section : {"Common", "Strings", "Control", "Menu"}) {
+        std::vector<char> names(32768);
+        DWORD n = GetPrivateProfileStringA(section, nullptr, "", names.data(),
+                                           static_cast<DWORD>(names.size()), path.c_str());
+        for (const char* key = names.data(); key < names.data() + n && *key;
+             key += std::strlen(key) + 1) {
+            char value[8];
+            if (GetPrivateProfileStringA(section, key, "", value, sizeof value, path.c_str()) > 0)
+                keys.insert(std::string(section) + "/" + key);
+        }
+    }
+    return keys;
+}
+
+// Every shipped translation gives a text for every key the German one has.
+TEST_F(TranslationTest, ShippedTranslationsHaveEveryKey) {
+    std::string languages = test_program_directory() + "Languages\\";
+    std::set<std::string> german = filled_keys(languages + "deutsch.ini");
+    ASSERT_GT(german.size(), 100u);
+    for (const char* file : {"russian.ini"}) {
+        SCOPED_TRACE(file);
+        EXPECT_EQ(filled_keys(languages + file), german);
+    }
 }
 
 }  // namespace
