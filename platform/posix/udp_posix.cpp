@@ -4,11 +4,13 @@
 #include "platform/udp_backend.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include "platform/sockaddr.h"
@@ -88,6 +90,49 @@ int send_udp_to(Socket socket, const void* data, std::size_t length, Endpoint pe
     sockaddr_in sa = to_sockaddr(peer);
     return static_cast<int>(sendto(fd_of(socket), data, length, MSG_NOSIGNAL,
                                    reinterpret_cast<sockaddr*>(&sa), sizeof sa));
+}
+
+namespace {
+
+// The two parts of a datagram as the message header's vector.
+void gather(const Datagram& d, iovec (&parts)[2], msghdr* message) {
+    parts[0] = {const_cast<void*>(d.head), d.headLength};
+    parts[1] = {const_cast<void*>(d.body), d.bodyLength};
+    message->msg_iov = parts;
+    message->msg_iovlen = d.bodyLength ? 2 : 1;
+}
+
+// sendmmsg takes at most this many messages per call here.
+constexpr int kBatch = 64;
+
+}  // namespace
+
+int send_datagram(Socket socket, const Datagram& datagram, const Endpoint* peer) {
+    iovec parts[2];
+    msghdr message{};
+    gather(datagram, parts, &message);
+    sockaddr_in sa{};
+    if (peer) {
+        sa = to_sockaddr(*peer);
+        message.msg_name = &sa;
+        message.msg_namelen = sizeof sa;
+    }
+    return static_cast<int>(sendmsg(fd_of(socket), &message, MSG_NOSIGNAL));
+}
+
+// A window's blocks leave with one sendmmsg per 64 of them.
+int send_datagrams(Socket socket, const Datagram* datagrams, int count) {
+    int done = 0;
+    while (done < count) {
+        int n = std::min(count - done, kBatch);
+        iovec parts[kBatch][2];
+        mmsghdr messages[kBatch]{};
+        for (int i = 0; i < n; ++i) gather(datagrams[done + i], parts[i], &messages[i].msg_hdr);
+        int sent = sendmmsg(fd_of(socket), messages, static_cast<unsigned>(n), MSG_NOSIGNAL);
+        if (sent <= 0) return done ? done : -1;
+        done += sent;
+    }
+    return done;
 }
 
 bool set_multicast_ttl(Socket socket, int ttl) {
