@@ -25,6 +25,21 @@ int fd_of(Socket socket) { return static_cast<int>(socket); }
 // awaits instead of poll and then recvfrom.
 constexpr int kReceiveSliceMs = 500;
 
+// The receive time-out of the socket this thread waited on last. A worker
+// waits on its one data socket, mostly for the same time (its measured
+// wait), so the time-out is set only when it changes.
+thread_local Socket t_timedSocket = kNoSocket;
+thread_local int t_timeoutMs = kReceiveSliceMs;
+
+bool carry_timeout(Socket socket, int timeoutMs) {
+    if (socket == t_timedSocket && timeoutMs == t_timeoutMs) return true;
+    timeval slice{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    if (setsockopt(fd_of(socket), SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice) != 0) return false;
+    t_timedSocket = socket;
+    t_timeoutMs = timeoutMs;
+    return true;
+}
+
 }  // namespace
 
 bool start_network() { return true; }
@@ -59,6 +74,7 @@ const char* bind_permission_hint(int error, uint16_t port) {
 }  // namespace backend
 
 Socket close_udp_socket(Socket socket) {
+    if (socket == t_timedSocket) t_timedSocket = kNoSocket;
     if (socket != kNoSocket) close(fd_of(socket));
     return kNoSocket;
 }
@@ -163,17 +179,21 @@ int receive_udp(Socket socket, void* buffer, std::size_t capacity, Endpoint* fro
     return static_cast<int>(n);
 }
 
-// A wait shorter than the socket's receive time-out polls first.
+// The socket's receive time-out is the wait (a wait of 0 only looks), so
+// a datagram awaited costs one system call.
 int receive_udp_within(Socket socket,
                        void* buffer,
                        std::size_t capacity,
                        int timeout_ms,
                        Endpoint* from) {
-    if (timeout_ms < kReceiveSliceMs) {
+    int wait = timeout_ms < 1 ? 1 : timeout_ms > kReceiveSliceMs ? kReceiveSliceMs : timeout_ms;
+    if (timeout_ms < 1) {
         pollfd p{fd_of(socket), POLLIN, 0};
-        int ready = poll(&p, 1, timeout_ms < 0 ? 0 : timeout_ms);
+        int ready = poll(&p, 1, 0);
         if (ready == 0 || (ready < 0 && errno == EINTR)) return kReceiveTimedOut;
         if (ready < 0) return kReceiveWaitFailed;
+    } else if (!carry_timeout(socket, wait)) {
+        return kReceiveWaitFailed;
     }
     int n = receive_udp(socket, buffer, capacity, from);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
