@@ -231,6 +231,8 @@ Step option_phase(Download& d) {
         if (is_waiting_member(s) && (ack == AckResult::kNone || progress)) {
             ended = wait_for_promotion(s);
             if (ended) return ended;
+            // The new master's silence starts with its promotion.
+            d.timer.answered(platform::monotonic_ms());
         } else if (ack == AckResult::kTaken) {
             note_answer(d);
             return kGoOn;
