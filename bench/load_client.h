@@ -1,8 +1,8 @@
 // The load generator's client: one thread and one epoll set drive any number
-// of lock-step TFTP transfers at once, each on a UDP socket of its own.
-// Received data lands straight in its place in the transfer's buffer and
-// uploads are sent straight from the source, so the client copies nothing
-// on the hot path. Data is checked after the clock stops (hash_bytes).
+// of TFTP transfers at once, lock-step or (downloads) in negotiated windows, each on a UDP socket
+// of its own. Received data lands straight in its place in the transfer's buffer and uploads are
+// sent straight from the source, so the client copies nothing on the hot path. Data is checked
+// after the clock stops (hash_bytes).
 #pragma once
 
 #include <cstddef>
@@ -22,6 +22,7 @@ struct TransferSpec {
     std::string file;
     uint32_t blockSize = 512;         // other sizes are asked for with "blksize"
     uint32_t timeoutOption = 0;       // nonzero: asks for "timeout"
+    uint32_t windowSize = 0;          // nonzero: a download asks for "windowsize"
     bool lossy = false;               // drops the first arrival of every 64th block
     std::size_t size = 0;             // bytes expected (download) or sent (upload)
     const uint8_t* source = nullptr;  // upload data

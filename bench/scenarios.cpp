@@ -79,11 +79,11 @@ class Suite {
   private:
     Metrics measure(const std::string& scenario);
     RunPlan plan_for(const std::string& file, std::size_t size, uint32_t blockSize) const;
-    Metrics single_download(const std::string& scenario, uint32_t blockSize);
+    Metrics single_download(const std::string& scenario, uint32_t blockSize, uint32_t window = 0);
     Metrics concurrent(const std::string& scenario, int clients);
     Metrics requests(const std::string& scenario, int lanes);
     Metrics upload(const std::string& scenario);
-    Metrics lossy(const std::string& scenario);
+    Metrics lossy(const std::string& scenario, uint32_t timeoutOption);
     Metrics multicast(const std::string& scenario);
     std::string check_upload() const;
 
@@ -100,8 +100,10 @@ RunPlan Suite::plan_for(const std::string& file, std::size_t size, uint32_t bloc
     return plan;
 }
 
-Metrics Suite::single_download(const std::string& s, uint32_t blockSize) {
-    RunResult run = run_transfers(plan_for("big.bin", files_.big.size(), blockSize));
+Metrics Suite::single_download(const std::string& s, uint32_t blockSize, uint32_t window) {
+    RunPlan plan = plan_for("big.bin", files_.big.size(), blockSize);
+    plan.transfer.windowSize = window;
+    RunResult run = run_transfers(plan);
     double seconds = std::max(run.seconds, 1e-9);
     double blocks = run.outcomes.empty() ? 0 : static_cast<double>(run.outcomes[0].blocks);
     return {{s, "MB/s", number(mb(bytes_moved(run)) / seconds)},
@@ -167,10 +169,12 @@ Metrics Suite::upload(const std::string& s) {
             {s, "check", verdict}};
 }
 
-Metrics Suite::lossy(const std::string& s) {
+// With the timeout option every server resends after one second; without it
+// each resends after its own time-out, which may adapt to the round trips.
+Metrics Suite::lossy(const std::string& s, uint32_t timeoutOption) {
     RunPlan plan = plan_for("lossy.bin", files_.lossy.size(), 1468);
     plan.transfer.lossy = true;
-    plan.transfer.timeoutOption = 1;  // every server resends after one second
+    plan.transfer.timeoutOption = timeoutOption;
     RunResult run = run_transfers(plan);
     std::vector<double> recovery;
     int drops = 0;
@@ -205,6 +209,11 @@ Metrics blank_failed(Metrics metrics) {
 
 Metrics Suite::run(const std::string& s) { return blank_failed(measure(s)); }
 
+// The windowsize of a windowed scenario: the number after its "-w".
+uint32_t window_of(const std::string& s) {
+    return static_cast<uint32_t>(std::strtoul(s.c_str() + s.rfind("-w") + 2, nullptr, 10));
+}
+
 Metrics Suite::measure(const std::string& s) {
     if (s == "dl-512") return single_download(s, 512);
     if (s == "dl-1468" || s == "dl-1468-window") return single_download(s, 1468);
@@ -216,7 +225,10 @@ Metrics Suite::measure(const std::string& s) {
     if (s == "small-seq") return requests(s, 1);
     if (s == "small-par8") return requests(s, 8);
     if (s == "upload") return upload(s);
-    if (s == "lossy") return lossy(s);
+    if (s == "lossy") return lossy(s, 1);
+    if (s == "lossy-adaptive") return lossy(s, 0);
+    if (s.rfind("dl-1428-w", 0) == 0) return single_download(s, 1428, window_of(s));
+    if (s.rfind("dl-8192-w", 0) == 0) return single_download(s, 8192, window_of(s));
     if (s == "multicast") return multicast(s);
     return {{s, "check", "FAIL: unknown scenario"}};
 }
@@ -279,8 +291,11 @@ bool write_files(const FileSet& files, const std::string& directory) {
 
 const std::vector<std::string>& scenario_names() {
     static const std::vector<std::string> names = {
-        "dl-512",   "dl-1468",   "dl-8192",    "dl-65464", "dl-1468-window", "conc-8",   "conc-32",
-        "conc-100", "small-seq", "small-par8", "upload",   "lossy",          "multicast"};
+        "dl-512",         "dl-1468",     "dl-8192",     "dl-65464",    "dl-1468-window",
+        "dl-1428-w4",     "dl-1428-w8",  "dl-1428-w16", "dl-1428-w64", "dl-8192-w4",
+        "dl-8192-w8",     "dl-8192-w16", "dl-8192-w64", "conc-8",      "conc-32",
+        "conc-100",       "small-seq",   "small-par8",  "upload",      "lossy",
+        "lossy-adaptive", "multicast"};
     return names;
 }
 

@@ -12,6 +12,7 @@
 #include "engine/packets.h"
 #include "engine/server.h"
 #include "engine/text_mode.h"
+#include "engine/window_download.h"
 #include "log/transfer_log.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -40,9 +41,9 @@ uint32_t unwrap_block(uint32_t reference, uint16_t number) {
     return block;
 }
 
-int send_to_group(const TransferSession* s, const uint8_t* packet, std::size_t length) {
+int send_to_group(const TransferSession* s, const platform::Datagram& datagram) {
     platform::Endpoint group{s->multicastAddress, platform::port_to_network(s->multicastPort)};
-    return platform::send_udp_to(s->dataSocket, packet, length, group);
+    return platform::send_datagram(s->dataSocket, datagram, &group);
 }
 
 // The one place that decides where data block `index` goes. A PXE multicast
@@ -51,14 +52,13 @@ int send_to_group(const TransferSession* s, const uint8_t* packet, std::size_t l
 // transfer sends to its client.
 int send_to_receivers(const TransferSession* s,
                       uint32_t index,
-                      const uint8_t* packet,
-                      std::size_t length) {
+                      const platform::Datagram& datagram) {
     if (s->pxeMulticast) {
-        if (index == 0 && send_to_client(s, packet, length) < 0) return -1;
-        return send_to_group(s, packet, length);
+        if (index == 0 && send_to_client(s, datagram) < 0) return -1;
+        return send_to_group(s, datagram);
     }
-    if (is_group_member(s) && is_master(s)) return send_to_group(s, packet, length);
-    return send_to_client(s, packet, length);
+    if (is_group_member(s) && is_master(s)) return send_to_group(s, datagram);
+    return send_to_client(s, datagram);
 }
 
 AckResult ack_failure() {
@@ -117,16 +117,16 @@ BlockRead read_from_stream(TransferSession* s, uint8_t* data, uint64_t offset, u
     std::size_t n =
         s->textMode ? read_text(s->file, data, wanted) : std::fread(data, 1, wanted, s->file);
     if (n != wanted) return {BlockRead::Status::kUnreadable};
-    return {BlockRead::Status::kRead, static_cast<uint32_t>(n)};
+    return {BlockRead::Status::kRead, static_cast<uint32_t>(n), data};
 }
 
-BlockRead copy_from_view(const TransferSession* s, uint8_t* data, uint64_t offset, uint32_t index) {
+// A block of a view is sent from the view itself: nothing is copied.
+BlockRead block_of_view(const TransferSession* s, uint64_t offset, uint32_t index) {
     uint32_t length =
         static_cast<uint32_t>(std::min<uint64_t>(s->blockSize, s->transferSize - offset));
     log_line(kLogDetails, "%s TFTP  load offset %u/%u %u %u\n", kStamp,
              static_cast<unsigned>(offset), s->transferSize, index, length);
-    std::memcpy(data, s->viewBase + offset, length);
-    return {BlockRead::Status::kRead, length};
+    return {BlockRead::Status::kRead, length, s->viewBase + offset};
 }
 
 // The download's position. `sent` counts the blocks handed out in 32 bits
@@ -134,12 +134,43 @@ BlockRead copy_from_view(const TransferSession* s, uint8_t* data, uint64_t offse
 // download past block 65535 goes on with the right data, and only the wire
 // number wraps. The record's blockNumber mirrors it, held to 16 bits without
 // LargeFiles.
+//
+// The timer measures the round trip of each awaited datagram that was sent
+// once; until the client first answers, a repeat of its request makes the
+// worker send its answer again at once.
 struct Download {
     TransferSession* s;
     const TransferSettings& settings;
+    RetransmitTimer& timer;
+    RepeatWatch repeats;
     uint32_t sent = 0;
-    bool ahead = false;  // block `sent` is already on its way, in secondPacket
+    bool ahead = false;                  // block `sent` is already on its way, in secondPacket
+    const uint8_t* data = nullptr;       // the awaited block's data
+    const uint8_t* aheadData = nullptr;  // the data of the block sent ahead
+    int64_t sentAt = 0;                  // when the awaited datagram left
+    int64_t aheadSentAt = 0;
+    bool resent = false;  // the awaited datagram went out more than once
+    bool heard = false;   // the client has answered
 };
+
+// Waits for the answer to the awaited datagram as long as the timer says.
+AckResult await_answer(Download& d) {
+    int64_t deadline = deadline_after_ms(d.timer.wait_ms(platform::monotonic_ms()));
+    return wait_for_ack(d.s, deadline, d.heard ? nullptr : &d.repeats);
+}
+
+void note_answer(Download& d) {
+    int64_t now = platform::monotonic_ms();
+    if (!d.resent) d.timer.add_sample(now - d.sentAt);
+    d.timer.answered(now);
+    d.resent = false;
+    d.heard = true;
+}
+
+void note_sent(Download& d) {
+    d.sentAt = platform::monotonic_ms();
+    d.resent = false;
+}
 
 // How a wait for an acknowledgement ends the transfer, if it does (an
 // acknowledgement or a time-out does not). `failed` is what a failed wait
@@ -157,6 +188,7 @@ Step result_of_wait(AckResult ack, TransferResult failed) {
         case AckResult::kNone:
         case AckResult::kTaken:
         case AckResult::kOnlyUnexpected:
+        case AckResult::kRepeated:
             break;
     }
     return kGoOn;
@@ -171,32 +203,44 @@ void log_ack_timeout(const TransferSession* s) {
 // until the member becomes master or its client is done.
 Step wait_for_promotion(TransferSession* s) {
     while (!is_master(s)) {
-        Step ended = result_of_wait(wait_for_ack(s), TransferResult::kTimedOut);
+        AckResult ack = wait_for_ack(s, deadline_after(s->timeoutSeconds));
+        Step ended = result_of_wait(ack, TransferResult::kTimedOut);
         if (ended) return ended;
     }
     return kGoOn;
 }
 
 // A member promoted while it waited sends the option acknowledgement again,
-// now naming it master, as the next retry.
-Step option_phase(TransferSession* s, const TransferSettings& settings) {
-    for (int r = 0; !stopping(); ++r) {
+// now naming it master, as the next retry. A repeated request is answered
+// at once and costs no retry.
+Step option_phase(Download& d) {
+    TransferSession* s = d.s;
+    note_sent(d);
+    while (!stopping()) {
         send_oack(s);
-        AckResult ack = wait_for_ack(s);
+        AckResult ack = await_answer(d);
         Step ended = result_of_wait(ack, TransferResult::kTimedOut);
         if (ended) return ended;
+        if (ack == AckResult::kRepeated) {
+            d.resent = true;
+            continue;
+        }
         // Only an acknowledgement of the option acknowledgement itself
         // serves a member on its own; others report its progress.
         bool progress = ack == AckResult::kTaken && s->blockNumber != 0;
         if (is_waiting_member(s) && (ack == AckResult::kNone || progress)) {
             ended = wait_for_promotion(s);
             if (ended) return ended;
+            // The new master's silence starts with its promotion.
+            d.timer.answered(platform::monotonic_ms());
         } else if (ack == AckResult::kTaken) {
+            note_answer(d);
             return kGoOn;
         } else if (ack == AckResult::kNone) {
             log_ack_timeout(s);
         }
-        if (r > settings.retransmit) return TransferResult::kTimedOut;
+        if (!d.timer.back_off()) return TransferResult::kTimedOut;
+        d.resent = true;
     }
     return TransferResult::kStopped;
 }
@@ -210,7 +254,8 @@ Step send_read_block(TransferSession* s,
                      uint32_t* length) {
     if (block.status == BlockRead::Status::kUnreadable) return TransferResult::kFileFailure;
     *length = block.length;
-    if (!send_block(s, index, packet, block.length)) return TransferResult::kSocketFailure;
+    if (!send_block(s, index, packet, block.data, block.length))
+        return TransferResult::kSocketFailure;
     return kGoOn;
 }
 
@@ -223,6 +268,8 @@ Step send_ahead(Download& d) {
     if (block.status == BlockRead::Status::kPastEnd) return kGoOn;
     Step ended = send_read_block(s, d.sent + 1, s->secondPacket, block, &s->secondLength);
     d.ahead = !ended;
+    d.aheadData = block.data;
+    d.aheadSentAt = platform::monotonic_ms();
     return ended;
 }
 
@@ -232,12 +279,17 @@ Step send_next_block(Download& d) {
     if (d.ahead) {
         std::swap(s->packet, s->secondPacket);
         std::swap(s->blockLength, s->secondLength);
+        d.data = d.aheadData;
+        d.sentAt = d.aheadSentAt;
+        d.resent = false;
         d.ahead = false;
     } else {
         BlockRead block = read_block(s, s->packet, d.sent);
         if (block.status == BlockRead::Status::kPastEnd) return TransferResult::kCompleted;
         Step ended = send_read_block(s, d.sent, s->packet, block, &s->blockLength);
         if (ended) return ended;
+        d.data = block.data;
+        note_sent(d);
     }
     return send_ahead(d);
 }
@@ -251,25 +303,29 @@ void count_block_sent(Download& d) {
 Step resend_awaited_block(Download& d) {
     TransferSession* s = d.s;
     d.ahead = false;
-    if (!send_block(s, d.sent - 1, s->packet, s->blockLength))
+    d.resent = true;
+    if (!send_block(s, d.sent - 1, s->packet, d.data, s->blockLength))
         return TransferResult::kSocketFailure;
     return kGoOn;
 }
 
 // Waits for the acknowledgement of the block in `packet`, resending it after
-// each time-out. The last block of the file counts as delivered even when its
-// acknowledgement never comes.
+// each time-out and at once for a repeated request. The last block of the
+// file counts as delivered even when its acknowledgement never comes.
 Step await_ack(Download& d) {
     TransferSession* s = d.s;
     TransferResult unanswered =
         s->blockLength < s->blockSize ? TransferResult::kCompleted : TransferResult::kTimedOut;
-    for (int r = 0;; ++r) {
-        AckResult ack = wait_for_ack(s);
-        if (ack == AckResult::kTaken) return kGoOn;
+    for (;;) {
+        AckResult ack = await_answer(d);
+        if (ack == AckResult::kTaken) {
+            note_answer(d);
+            return kGoOn;
+        }
         Step ended = result_of_wait(ack, unanswered);
         if (ended) return ended;
         if (ack == AckResult::kNone) log_ack_timeout(s);
-        if (r > d.settings.retransmit) return unanswered;
+        if (ack != AckResult::kRepeated && !d.timer.back_off()) return unanswered;
         ended = resend_awaited_block(d);
         if (ended) return ended;
     }
@@ -287,8 +343,8 @@ bool acknowledged_last_block(Download& d) {
 
 // The download goes on from the record's blockNumber: 0 for a new transfer,
 // the last block its client acknowledged for a promoted group member.
-TransferResult data_phase(TransferSession* s, const TransferSettings& settings) {
-    Download d{s, settings, s->blockNumber};
+TransferResult data_phase(Download& d) {
+    d.sent = d.s->blockNumber;
     while (!stopping()) {
         Step ended = send_next_block(d);
         if (ended) return *ended;
@@ -313,30 +369,40 @@ bool wants_second_packet(const TransferSession* s, const TransferSettings& setti
 
 }  // namespace
 
+// A negotiated windowsize sends windows of blocks; otherwise the download
+// runs lock-step, or with WindowSize two blocks in flight.
 TransferResult send_file(TransferSession* s, const TransferSettings& settings) {
-    // Without a second buffer the download runs lock-step.
-    if (wants_second_packet(s, settings))
+    bool windows = (s->optionFlags & kOptionWindowsize) && s->windowSize;
+    if (!windows && wants_second_packet(s, settings))
         s->secondPacket = static_cast<uint8_t*>(std::malloc(packet_buffer_size(s->blockSize)));
+    RetransmitTimer timer = transfer_timer(s, settings);
+    Download d{s, settings, timer, watch_repeats(s)};
     if (s->optionFlags) {
-        Step ended = option_phase(s, settings);
+        Step ended = option_phase(d);
         if (ended) return *ended;
     }
+    if (windows) return send_windows(s, settings, timer);
     set_group_reach(s, settings);
-    return data_phase(s, settings);
+    return data_phase(d);
 }
 
 BlockRead read_block(TransferSession* s, uint8_t* packet, uint32_t index) {
     put16(packet, kOpData);
     put16(packet + 2, index + 1);
     uint64_t offset = static_cast<uint64_t>(index) * s->blockSize;
-    if (offset == s->transferSize) return {BlockRead::Status::kRead, 0};
+    if (offset == s->transferSize) return {BlockRead::Status::kRead, 0, packet + 4};
     if (offset > s->transferSize) return {BlockRead::Status::kPastEnd};
-    if (s->useFileView) return copy_from_view(s, packet + 4, offset, index);
+    if (s->useFileView) return block_of_view(s, offset, index);
     return read_from_stream(s, packet + 4, offset, index);
 }
 
-bool send_block(TransferSession* s, uint32_t index, const uint8_t* packet, uint32_t length) {
-    if (send_to_receivers(s, index, packet, std::size_t{length} + 4) < 0) {
+bool send_block(TransferSession* s,
+                uint32_t index,
+                const uint8_t* header,
+                const uint8_t* data,
+                uint32_t length) {
+    platform::Datagram datagram{header, 4, data, length};
+    if (send_to_receivers(s, index, datagram) < 0) {
         log_result(kLogResults, "%s TFTP  sent block %u %u failed\n", kStamp, index, length);
         return false;
     }
@@ -344,15 +410,15 @@ bool send_block(TransferSession* s, uint32_t index, const uint8_t* packet, uint3
     return true;
 }
 
-AckResult wait_for_ack(TransferSession* s) {
-    int64_t deadline = deadline_after(s->timeoutSeconds);
+AckResult wait_for_ack(TransferSession* s, int64_t deadline, RepeatWatch* repeats) {
     uint8_t reply[kReplyBufferSize];
     for (;;) {
         int length = -1;
         platform::Endpoint from;
         WaitResult waited =
-            receive_before(s->dataSocket, reply, sizeof reply, deadline, &length, &from);
+            receive_before(s->dataSocket, reply, sizeof reply, deadline, &length, &from, repeats);
         if (waited == WaitResult::kStopped) return AckResult::kStopped;
+        if (waited == WaitResult::kRepeated) return AckResult::kRepeated;
         if (waited == WaitResult::kTimedOut) return AckResult::kNone;
         if (waited == WaitResult::kFailed) return ack_failure();
         // A failed receive, a stranger's datagram, a runt and any opcode but

@@ -1,5 +1,6 @@
 #include "engine/options.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "engine/multicast.h"
@@ -55,6 +56,20 @@ bool read_value(const NumericOption& o, const char* value, uint32_t* out) {
 
 bool has_multicast(const TransferSession& s) { return (s.optionFlags & kOptionMulticast) != 0; }
 
+bool has_window(const TransferSession& s) { return (s.optionFlags & kOptionWindowsize) != 0; }
+
+// The windowsize option: 1 to 65535 blocks, granted up to the limit.
+std::optional<ErrorMessage> take_window(TransferSession& session,
+                                        uint32_t limit,
+                                        const char* value) {
+    uint32_t asked = 0;
+    if (!scan_unsigned(value, &asked) || asked < 1 || asked > 65535)
+        return ErrorMessage::kBadWindowsize;
+    session.optionFlags |= kOptionWindowsize;
+    session.windowSize = std::min(asked, limit);
+    return std::nullopt;
+}
+
 // The group of a multicast option: "address,port,master flag".
 void format_group(const TransferSession& s, char (&text)[40]) {
     char address[kIpv4TextSize];
@@ -74,6 +89,8 @@ std::optional<ErrorMessage> apply_option(TransferSession& session,
         if (!read_value(*o, value, &number)) return o->refusal;
         session.optionFlags |= o->bit;
         o->set(session, number);
+    } else if (iequals(name, "windowsize") && rules.maxWindowSize) {
+        return take_window(session, rules.maxWindowSize, value);
     } else if (iequals(name, "multicast") && rules.multicast) {
         if (session.opcode != kOpReadRequest || *value) return ErrorMessage::kBadMulticast;
         session.optionFlags |= kOptionMulticast;
@@ -81,11 +98,18 @@ std::optional<ErrorMessage> apply_option(TransferSession& session,
     return std::nullopt;
 }
 
+void drop_window_of_group(TransferSession& session) {
+    if (!has_multicast(session)) return;
+    session.optionFlags &= ~uint32_t{kOptionWindowsize};
+    session.windowSize = 0;
+}
+
 void add_requested_options(LineBuilder& line, const TransferSession& session) {
     for (const char* name : {"tsize", "blksize", "timeout"}) {
         const NumericOption& o = *numeric_option(name);
         if (session.optionFlags & o.bit) line.add(" %s %u", o.name, o.get(session));
     }
+    if (has_window(session)) line.add(" windowsize %u", session.windowSize);
     if (!has_multicast(session)) return;
     char group[40];
     format_group(session, group);
@@ -102,6 +126,11 @@ int send_oack(TransferSession* session) {
         fields.add_field("%s", o.name);
         fields.add_field("%u", o.get(*session));
         line.add(" %s %u", o.name, o.get(*session));
+    }
+    if (has_window(*session)) {
+        fields.add_field("windowsize");
+        fields.add_field("%u", session->windowSize);
+        line.add(" windowsize %u", session->windowSize);
     }
     if (has_multicast(*session)) {
         char group[40];

@@ -1,4 +1,5 @@
-// The options a request may carry (blksize, timeout, tsize, multicast): which
+// The options a request may carry (blksize, timeout, tsize, windowsize,
+// multicast): which
 // ones the settings accept, the values each takes, and the option
 // acknowledgement that names what was taken.
 #pragma once
@@ -21,11 +22,13 @@ inline constexpr uint32_t kMaxBlockSize = 65464;
 // A packet buffer is never smaller than this.
 inline constexpr std::size_t kMaxOackSize = 128;
 
-// What the settings accept: the option bits of "Options", and whether
-// "Multicast" lets the multicast option through.
+// What the settings accept: the option bits of "Options", whether
+// "Multicast" lets the multicast option through, and the largest windowsize
+// granted ("MaxWindowSize", 0: the option is not taken).
 struct OptionRules {
     int options;
     bool multicast;
+    uint32_t maxWindowSize;
 };
 
 // Takes one option of a request into `session`. An option the rules do not
@@ -38,8 +41,13 @@ std::optional<ErrorMessage> apply_option(TransferSession& session,
                                          std::string_view name,
                                          const char* value);
 
+// A group transfer sends one stream to many clients, which acknowledge in
+// turn: a windowsize asked for beside the multicast option is not granted.
+void drop_window_of_group(TransferSession& session);
+
 // The accepted options as the request line of the log names them:
-// " tsize %u", " blksize %u", " timeout %u", " multicast %s,%u,%u".
+// " tsize %u", " blksize %u", " timeout %u", " windowsize %u",
+// " multicast %s,%u,%u".
 void add_requested_options(LineBuilder& line, const TransferSession& session);
 
 // Builds the option acknowledgement in session->packet and sends it to the

@@ -31,12 +31,13 @@ constexpr const char* kMessages[] = {
     "Create file failed, disk full or allocation exceeded?",
     "Data port setup failed",
     "Resource problem on server",
+    "Bad windowsize option",
 };
 
 constexpr std::array<const char*, 3> kRequestNames = {"", "Get", "Put"};
 constexpr std::array<const char*, 4> kModeNames = {"", "mail ", "ascii", "octet"};
 
-static_assert(std::size(kMessages) == static_cast<std::size_t>(ErrorMessage::kResourceProblem) + 1);
+static_assert(std::size(kMessages) == static_cast<std::size_t>(ErrorMessage::kBadWindowsize) + 1);
 
 }  // namespace
 

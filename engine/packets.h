@@ -37,6 +37,7 @@ enum class ErrorMessage : int32_t {
     kCreateFailed = 19,
     kDataPortFailed = 20,
     kResourceProblem = 21,
+    kBadWindowsize = 22,
 };
 
 constexpr ErrorMessage own_message(TftpError code) { return static_cast<ErrorMessage>(code); }

@@ -222,7 +222,8 @@ Verdict accept_write(TransferSession* s, const ResolvedPath& resolved) {
 
 Verdict parse_options(const char* text, int length, TransferSession* session) {
     Settings settings = current_settings();
-    OptionRules rules{settings.server.Options, settings.multicast.Multicast != 0};
+    OptionRules rules{settings.server.Options, settings.multicast.Multicast != 0,
+                      static_cast<uint32_t>(settings.maxWindowSize)};
     Fields fields{text, length};
     while (fields.remaining > 0) {
         log_line(kLogDetails, "%s TFTP len %u, option %.*s\n", kStamp,
@@ -239,6 +240,7 @@ Verdict parse_options(const char* text, int length, TransferSession* session) {
                 apply_option(*session, rules, *name, value.data()))
             return refuse(session, TftpError::kOptionRefused, *refusal);
     }
+    drop_window_of_group(*session);
     return kAccept;
 }
 

@@ -219,10 +219,13 @@ void start_transfer(const Settings& s,
 }
 
 // Whether a new request may start a transfer: not a retransmission of one
-// under way, and below the client limit.
+// under way, and below the client limit. A retransmission tells the running
+// worker, which answers it at once while it has not heard from its client.
 bool admit(const Settings& s, platform::Endpoint from, const char* address) {
     int running = running_workers();
-    if (!find_active_transfer(from.address, from.port) && running < s.server.Clients) return true;
+    TransferSession* underWay = find_active_transfer(from.address, from.port);
+    if (underWay) note_repeated_request(underWay);
+    if (!underWay && running < s.server.Clients) return true;
     log_result(kLogRequests, "%s  Error   request from %s ignored, %u/%u\n", kStamp, address,
                static_cast<unsigned>(running), static_cast<unsigned>(s.server.Clients));
     return false;

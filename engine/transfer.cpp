@@ -24,6 +24,8 @@
 namespace {
 
 constexpr int kStopPollMs = 500;
+// While a worker watches for a repeated request it looks this often.
+constexpr int kRepeatPollMs = 5;
 constexpr std::size_t kPeerMessageLength = 116;
 
 bool is_group_member(const TransferSession* s) { return (s->optionFlags & kOptionMulticast) != 0; }
@@ -137,6 +139,21 @@ TransferSettings transfer_settings_now() {
     return t;
 }
 
+RetransmitTimer transfer_timer(const TransferSession* s, const TransferSettings& settings) {
+    bool fixed = (s->optionFlags & kOptionTimeout) || sends_to_group(s);
+    TimerLimits limits{int64_t{s->timeoutSeconds} * 1000, settings.retransmit, fixed};
+    return RetransmitTimer(limits, platform::monotonic_ms());
+}
+
+void note_repeated_request(TransferSession* s) {
+    std::atomic_ref<uint32_t>(s->repeatedRequests).fetch_add(1, std::memory_order_relaxed);
+}
+
+RepeatWatch watch_repeats(const TransferSession* s) {
+    uint32_t seen = std::atomic_ref<const uint32_t>(s->repeatedRequests).load();
+    return {&s->repeatedRequests, seen};
+}
+
 std::size_t packet_buffer_size(uint16_t blockSize) {
     return std::max<std::size_t>(std::size_t{blockSize} + 8, kMaxOackSize);
 }
@@ -163,6 +180,12 @@ int send_to_client(const TransferSession* s, const void* data, std::size_t lengt
     return platform::send_udp_to(s->dataSocket, data, length, {s->clientAddress, s->clientPort});
 }
 
+int send_to_client(const TransferSession* s, const platform::Datagram& datagram) {
+    if (!sends_to_group(s)) return platform::send_datagram(s->dataSocket, datagram);
+    platform::Endpoint client{s->clientAddress, s->clientPort};
+    return platform::send_datagram(s->dataSocket, datagram, &client);
+}
+
 bool sends_to_group(const TransferSession* s) { return is_group_member(s) || s->pxeMulticast; }
 
 bool is_error_packet(const uint8_t* datagram, int length) {
@@ -182,26 +205,43 @@ void record_peer_error(TransferSession* s, const uint8_t* datagram, int length) 
     log_line(kLogRequests, "%s TFTP  error %s\n", kStamp, s->peerError);
 }
 
+namespace {
+
+bool repeated(RepeatWatch* repeats) {
+    if (!repeats) return false;
+    uint32_t now = std::atomic_ref<const uint32_t>(*repeats->count).load();
+    if (now == repeats->seen) return false;
+    repeats->seen = now;
+    return true;
+}
+
+}  // namespace
+
 WaitResult receive_before(uint64_t socket,
                           uint8_t* buffer,
                           std::size_t capacity,
                           int64_t deadlineMs,
                           int* length,
-                          platform::Endpoint* from) {
+                          platform::Endpoint* from,
+                          RepeatWatch* repeats) {
+    int poll = repeats ? kRepeatPollMs : kStopPollMs;
     for (;;) {
         if (stopping()) return WaitResult::kStopped;
+        if (repeated(repeats)) return WaitResult::kRepeated;
         int64_t remaining = deadlineMs - platform::monotonic_ms();
-        int slice = static_cast<int>(std::clamp<int64_t>(remaining, 0, kStopPollMs));
+        int slice = static_cast<int>(std::clamp<int64_t>(remaining, 0, poll));
         int n = platform::receive_udp_within(socket, buffer, capacity, slice, from);
         if (n == platform::kReceiveWaitFailed) return WaitResult::kFailed;
         if (n != platform::kReceiveTimedOut) {
             *length = n;
             return WaitResult::kReadable;
         }
-        if (remaining <= kStopPollMs) return WaitResult::kTimedOut;
+        if (remaining <= poll) return WaitResult::kTimedOut;
     }
 }
 
 int64_t deadline_after(uint32_t seconds) {
     return platform::monotonic_ms() + static_cast<int64_t>(seconds) * 1000;
 }
+
+int64_t deadline_after_ms(int64_t milliseconds) { return platform::monotonic_ms() + milliseconds; }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "engine/retransmit_timer.h"
 #include "pipeclient/records.h"
 #include "platform/udp.h"
 
@@ -45,6 +46,14 @@ struct TransferSettings {
 };
 TransferSettings transfer_settings_now();
 
+// The transfer's retransmission timer: adaptive unless the client negotiated
+// its timeout or the transfer sends to a group.
+RetransmitTimer transfer_timer(const TransferSession* session, const TransferSettings& settings);
+
+// The receive loop saw the client repeat the request of this running
+// transfer.
+void note_repeated_request(TransferSession* session);
+
 // The packet buffer of a transfer: a data block with its header, and always
 // room for the longest option acknowledgement, however small the block.
 std::size_t packet_buffer_size(uint16_t blockSize);
@@ -60,6 +69,7 @@ void transfer_worker(TransferSession* session);
 // Sends a datagram to the transfer's own client. Multicast transfers keep
 // their data socket unconnected, since they also send to their group.
 int send_to_client(const TransferSession* session, const void* data, std::size_t length);
+int send_to_client(const TransferSession* session, const platform::Datagram& datagram);
 
 // Whether the transfer sends to a multicast group: the multicast option was
 // accepted, or the request came for a PXE mapping.
@@ -75,16 +85,27 @@ bool is_error_packet(const uint8_t* datagram, int length);
 // packet too short for its code counts as code 0).
 void record_peer_error(TransferSession* session, const uint8_t* datagram, int length);
 
+// The repeats of a transfer's request that its worker has answered. A
+// worker watches them until it first hears from its client.
+struct RepeatWatch {
+    const uint32_t* count;  // the record's repeatedRequests
+    uint32_t seen;
+};
+RepeatWatch watch_repeats(const TransferSession* session);
+
 // Receives one datagram on the data socket into `buffer`, waiting at most
 // until `deadlineMs` on the monotonic clock and looking at the stop flag at
 // least twice a second. kReadable stores the receive's result (a length, or
 // -1 for a failed receive, which callers ignore) in `*length`, and the
-// sender through `from` when that is not null.
-enum class WaitResult { kFailed, kTimedOut, kReadable, kStopped };
+// sender through `from` when that is not null. With `repeats`, a new repeat
+// of the request ends the wait within a few milliseconds (kRepeated).
+enum class WaitResult { kFailed, kTimedOut, kReadable, kStopped, kRepeated };
 WaitResult receive_before(uint64_t socket,
                           uint8_t* buffer,
                           std::size_t capacity,
                           int64_t deadlineMs,
                           int* length,
-                          platform::Endpoint* from = nullptr);
+                          platform::Endpoint* from = nullptr,
+                          RepeatWatch* repeats = nullptr);
 int64_t deadline_after(uint32_t seconds);
+int64_t deadline_after_ms(int64_t milliseconds);

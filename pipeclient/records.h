@@ -65,7 +65,9 @@ struct TransferSession {
     uint32_t optionFlags;
     uint32_t transferSize;
     uint32_t timeoutSeconds;
-    uint32_t padding0;
+    // The negotiated windowsize option (blocks per acknowledgement); 0 when
+    // none. The bytes were padding before, so older readers see no change.
+    uint32_t windowSize;
     uint64_t dataSocket;  // all ones when none
     int32_t status;
     uint32_t useFileView;
@@ -80,7 +82,9 @@ struct TransferSession {
     uint32_t pxeMulticast;
     int32_t worker;  // -1 once the worker has ended
     uint32_t lastReadBlock;
-    uint32_t padding1;
+    // How often the client repeated its request while the transfer ran; the
+    // receive loop counts, the worker answers a new repeat at once.
+    uint32_t repeatedRequests;
     int64_t finishedAt;
     uint32_t blockLength;
     uint32_t padding2;
@@ -179,6 +183,7 @@ enum OptionBit : uint32_t {
     kOptionTimeout = 2,
     kOptionTsize = 4,
     kOptionMulticast = 8,
+    kOptionWindowsize = 16,
 };
 
 enum TransferMode : int32_t {
@@ -243,6 +248,7 @@ static_assert(offsetof(TransferSession, textMode) == 12);
 static_assert(offsetof(TransferSession, optionFlags) == 16);
 static_assert(offsetof(TransferSession, transferSize) == 20);
 static_assert(offsetof(TransferSession, timeoutSeconds) == 24);
+static_assert(offsetof(TransferSession, windowSize) == 28);
 static_assert(offsetof(TransferSession, dataSocket) == 32);
 static_assert(offsetof(TransferSession, status) == 40);
 static_assert(offsetof(TransferSession, useFileView) == 44);
@@ -257,6 +263,7 @@ static_assert(offsetof(TransferSession, isMaster) == 84);
 static_assert(offsetof(TransferSession, pxeMulticast) == 88);
 static_assert(offsetof(TransferSession, worker) == 92);
 static_assert(offsetof(TransferSession, lastReadBlock) == 96);
+static_assert(offsetof(TransferSession, repeatedRequests) == 100);
 static_assert(offsetof(TransferSession, finishedAt) == 104);
 static_assert(offsetof(TransferSession, blockLength) == 112);
 static_assert(offsetof(TransferSession, packet) == 120);

@@ -58,6 +58,24 @@ int wait_readable(const Socket* sockets, int count, int timeout_ms, bool* readab
 int send_udp(Socket socket, const void* data, std::size_t length);
 int send_udp_to(Socket socket, const void* data, std::size_t length, Endpoint peer);
 
+// One datagram in two parts, sent without joining them first: a packet
+// header and the data it carries, which may lie in a mapped file.
+struct Datagram {
+    const void* head = nullptr;
+    std::size_t headLength = 0;
+    const void* body = nullptr;
+    std::size_t bodyLength = 0;
+};
+
+// Sends `datagram` on a connected socket, or to `*peer` when that is not
+// null. Returns the bytes sent or -1.
+int send_datagram(Socket socket, const Datagram& datagram, const Endpoint* peer = nullptr);
+
+// Sends `count` datagrams in order on a connected socket, with as few system
+// calls as the platform allows. Returns how many left (count when all did),
+// or -1 when the first could not be sent.
+int send_datagrams(Socket socket, const Datagram* datagrams, int count);
+
 // Multicast sending of a socket: the time-to-live of its group datagrams,
 // and the interface they leave by, named by its address.
 [[nodiscard]] bool set_multicast_ttl(Socket socket, int ttl);

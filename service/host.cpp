@@ -57,6 +57,8 @@ void print_banner() {
     log_line(kLogRequests, "%s Multicast     : %u\n", kStamp,
              static_cast<unsigned>(s.multicast.Multicast));
     log_line(kLogRequests, "%s PXE-Multicast : %u\n", kStamp, static_cast<unsigned>(s.pxe.PXE));
+    log_line(kLogRequests, "%s max. Window   : %u\n", kStamp,
+             static_cast<unsigned>(s.maxWindowSize));
 }
 
 bool server_ended() { return g_ended.load(std::memory_order_acquire); }

@@ -103,6 +103,7 @@ void save_numbers(const char* section,
 Settings initial_settings() {
     Settings s{};
     s.multicast.MulticastIp = kDefaultMulticastIp;
+    s.maxWindowSize = kDefaultMaxWindowSize;
     return s;
 }
 
@@ -131,6 +132,15 @@ void publish_multicast(const MulticastSettings& multicast) {
 void publish_pxe(const PxeSettings& pxe) {
     std::lock_guard lock(g_mutex);
     g_settings.pxe = pxe;
+}
+
+// "MaxWindowSize": 0 to 65535, the most a windowsize option can ask; any
+// other number takes the default.
+void load_window_limit(const char* section) {
+    int limit = read_setting_int(section, "MaxWindowSize", kDefaultMaxWindowSize);
+    if (limit < 0 || limit > 65535) limit = kDefaultMaxWindowSize;
+    std::lock_guard lock(g_mutex);
+    g_settings.maxWindowSize = limit;
 }
 
 std::string default_directory() {
@@ -255,6 +265,7 @@ void load_main_settings(const char* section) {
     Settings s = current_settings();
     load_main_into(section, s.server, s.logDir);
     publish_server(s.server, s.logDir);
+    load_window_limit(section);
 }
 
 void save_main_settings(const char* section) { save_main_from(section, current_settings().server); }
@@ -323,6 +334,7 @@ void replace_multicast_settings(const MulticastSettings& incoming) {
     save_multicast_from(kMainSection, m, current_settings().server);
     load_multicast_into(kMainSection, m);
     publish_multicast(m);
+    load_window_limit(kMainSection);
 }
 
 void replace_pxe_settings(const PxeSettings& incoming) {
@@ -330,6 +342,7 @@ void replace_pxe_settings(const PxeSettings& incoming) {
     save_pxe_from(kMainSection, p);
     load_pxe_into(kMainSection, p);
     publish_pxe(p);
+    load_window_limit(kMainSection);
 }
 
 void reset_settings_for_testing() {

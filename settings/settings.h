@@ -24,7 +24,12 @@ struct Settings {
     MulticastSettings multicast;
     PxeSettings pxe;
     char logDir[kPathSize];
+    // The largest windowsize granted to a client ("MaxWindowSize"); 0 turns
+    // the option off. A store value only: the pipe's records do not carry it.
+    int32_t maxWindowSize;
 };
+
+inline constexpr int32_t kDefaultMaxWindowSize = 64;
 
 // Store access. read_setting copies the stored text, or `fallback` when the
 // value is missing or would not fit `size` bytes with its NUL, and returns the

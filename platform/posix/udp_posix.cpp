@@ -4,11 +4,13 @@
 #include "platform/udp_backend.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include "platform/sockaddr.h"
@@ -22,6 +24,21 @@ int fd_of(Socket socket) { return static_cast<int>(socket); }
 // also the wait: a transfer's loop makes one system call per datagram it
 // awaits instead of poll and then recvfrom.
 constexpr int kReceiveSliceMs = 500;
+
+// The receive time-out of the socket this thread waited on last. A worker
+// waits on its one data socket, mostly for the same time (its measured
+// wait), so the time-out is set only when it changes.
+thread_local Socket t_timedSocket = kNoSocket;
+thread_local int t_timeoutMs = kReceiveSliceMs;
+
+bool carry_timeout(Socket socket, int timeoutMs) {
+    if (socket == t_timedSocket && timeoutMs == t_timeoutMs) return true;
+    timeval slice{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    if (setsockopt(fd_of(socket), SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice) != 0) return false;
+    t_timedSocket = socket;
+    t_timeoutMs = timeoutMs;
+    return true;
+}
 
 }  // namespace
 
@@ -57,6 +74,7 @@ const char* bind_permission_hint(int error, uint16_t port) {
 }  // namespace backend
 
 Socket close_udp_socket(Socket socket) {
+    if (socket == t_timedSocket) t_timedSocket = kNoSocket;
     if (socket != kNoSocket) close(fd_of(socket));
     return kNoSocket;
 }
@@ -90,6 +108,49 @@ int send_udp_to(Socket socket, const void* data, std::size_t length, Endpoint pe
                                    reinterpret_cast<sockaddr*>(&sa), sizeof sa));
 }
 
+namespace {
+
+// The two parts of a datagram as the message header's vector.
+void gather(const Datagram& d, iovec (&parts)[2], msghdr* message) {
+    parts[0] = {const_cast<void*>(d.head), d.headLength};
+    parts[1] = {const_cast<void*>(d.body), d.bodyLength};
+    message->msg_iov = parts;
+    message->msg_iovlen = d.bodyLength ? 2 : 1;
+}
+
+// sendmmsg takes at most this many messages per call here.
+constexpr int kBatch = 64;
+
+}  // namespace
+
+int send_datagram(Socket socket, const Datagram& datagram, const Endpoint* peer) {
+    iovec parts[2];
+    msghdr message{};
+    gather(datagram, parts, &message);
+    sockaddr_in sa{};
+    if (peer) {
+        sa = to_sockaddr(*peer);
+        message.msg_name = &sa;
+        message.msg_namelen = sizeof sa;
+    }
+    return static_cast<int>(sendmsg(fd_of(socket), &message, MSG_NOSIGNAL));
+}
+
+// A window's blocks leave with one sendmmsg per 64 of them.
+int send_datagrams(Socket socket, const Datagram* datagrams, int count) {
+    int done = 0;
+    while (done < count) {
+        int n = std::min(count - done, kBatch);
+        iovec parts[kBatch][2];
+        mmsghdr messages[kBatch]{};
+        for (int i = 0; i < n; ++i) gather(datagrams[done + i], parts[i], &messages[i].msg_hdr);
+        int sent = sendmmsg(fd_of(socket), messages, static_cast<unsigned>(n), MSG_NOSIGNAL);
+        if (sent <= 0) return done ? done : -1;
+        done += sent;
+    }
+    return done;
+}
+
 bool set_multicast_ttl(Socket socket, int ttl) {
     return setsockopt(fd_of(socket), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) == 0;
 }
@@ -118,17 +179,21 @@ int receive_udp(Socket socket, void* buffer, std::size_t capacity, Endpoint* fro
     return static_cast<int>(n);
 }
 
-// A wait shorter than the socket's receive time-out polls first.
+// The socket's receive time-out is the wait (a wait of 0 only looks), so
+// a datagram awaited costs one system call.
 int receive_udp_within(Socket socket,
                        void* buffer,
                        std::size_t capacity,
                        int timeout_ms,
                        Endpoint* from) {
-    if (timeout_ms < kReceiveSliceMs) {
+    int wait = timeout_ms < 1 ? 1 : timeout_ms > kReceiveSliceMs ? kReceiveSliceMs : timeout_ms;
+    if (timeout_ms < 1) {
         pollfd p{fd_of(socket), POLLIN, 0};
-        int ready = poll(&p, 1, timeout_ms < 0 ? 0 : timeout_ms);
+        int ready = poll(&p, 1, 0);
         if (ready == 0 || (ready < 0 && errno == EINTR)) return kReceiveTimedOut;
         if (ready < 0) return kReceiveWaitFailed;
+    } else if (!carry_timeout(socket, wait)) {
+        return kReceiveWaitFailed;
     }
     int n = receive_udp(socket, buffer, capacity, from);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))

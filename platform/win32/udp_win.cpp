@@ -104,6 +104,30 @@ int send_udp_to(Socket socket, const void* data, std::size_t length, Endpoint pe
     return n == SOCKET_ERROR ? -1 : n;
 }
 
+// Conversely to Linux, Winsock has no call that sends several datagrams at
+// once on a UDP socket; WSASendTo gathers the two parts of one.
+int send_datagram(Socket socket, const Datagram& datagram, const Endpoint* peer) {
+    WSABUF parts[2] = {
+        {static_cast<ULONG>(datagram.headLength),
+         const_cast<char*>(static_cast<const char*>(datagram.head))},
+        {static_cast<ULONG>(datagram.bodyLength),
+         const_cast<char*>(static_cast<const char*>(datagram.body))},
+    };
+    sockaddr_in sa{};
+    if (peer) sa = to_sockaddr(*peer);
+    DWORD sent = 0;
+    int failed = WSASendTo(handle_of(socket), parts, datagram.bodyLength ? 2 : 1, &sent, 0,
+                           peer ? reinterpret_cast<const sockaddr*>(&sa) : nullptr,
+                           peer ? sizeof sa : 0, nullptr, nullptr);
+    return failed == SOCKET_ERROR ? -1 : static_cast<int>(sent);
+}
+
+int send_datagrams(Socket socket, const Datagram* datagrams, int count) {
+    for (int i = 0; i < count; ++i)
+        if (send_datagram(socket, datagrams[i]) < 0) return i ? i : -1;
+    return count;
+}
+
 bool set_multicast_ttl(Socket socket, int ttl) {
     DWORD value = static_cast<DWORD>(ttl);
     return setsockopt(handle_of(socket), IPPROTO_IP, IP_MULTICAST_TTL,

@@ -56,6 +56,7 @@ Settings settings_from(const uint8_t* choice, const World& world) {
     std::snprintf(m.RootDirectory, sizeof m.RootDirectory, "%s", world.root.c_str());
     if (choice[2] & 1) std::snprintf(m.Prefix, sizeof m.Prefix, "x;%s", world.images.c_str());
     s.multicast.Multicast = choice[2] >> 1 & 1;
+    s.maxWindowSize = choice[2] >> 2 & 31;
     return s;
 }
 

@@ -124,6 +124,20 @@ TEST_P(ClientInteropTest, AtftpGetsAndPutsWithOptions) {
     EXPECT_TRUE(server().wait_for(" TFTP  Oack sent blksize 1024 timeout 2 tsize 150000\n"));
 }
 
+// atftp negotiates windowsize: a window of 8 blocks each way, acknowledged
+// once per window.
+TEST_P(ClientInteropTest, AtftpStreamsWindowsBothWays) {
+    require("atftp");
+    const std::string options = "--option 'blksize 1024' --option 'windowsize 8' ";
+    put_local("up.bin", pattern(90000));
+    EXPECT_TRUE(run("atftp " + options + "-g -r image.bin -l got.bin 127.0.0.1 " + port()));
+    EXPECT_EQ(local("got.bin"), kImage);
+    EXPECT_TRUE(run("atftp " + options + "-p -l up.bin -r window.bin 127.0.0.1 " + port()));
+    EXPECT_TRUE(server().wait_for("Put/octet", 10000));
+    EXPECT_EQ(file("window.bin"), pattern(90000));
+    EXPECT_EQ(server().count(" TFTP  Oack sent blksize 1024 windowsize 8\n"), 2);
+}
+
 INSTANTIATE_FOR_BOTH_TARGETS(ClientInteropTest);
 
 }  // namespace

@@ -139,7 +139,7 @@ TEST_F(RequestTest, UploadsAreRefusedWhileDisabled) {
 TEST_F(RequestTest, OptionsAreTakenBoundedOrSkipped) {
     file("boot.img", std::string(3000, 'x'));
     ASSERT_TRUE(accepted(request(1, "boot.img", "octet",
-                                 {{"blksize", "70000"}, {"tsize", "0"}, {"windowsize", "4"}})));
+                                 {{"blksize", "70000"}, {"tsize", "0"}, {"rollover", "0"}})));
     EXPECT_EQ(session_->blockSize, 65464);
     EXPECT_EQ(session_->transferSize, 3000u);
     EXPECT_EQ(session_->optionFlags, kOptionBlksize | kOptionTsize);
@@ -149,6 +149,50 @@ TEST_F(RequestTest, OptionsAreTakenBoundedOrSkipped) {
     EXPECT_EQ(session_->blockSize, 512);
     EXPECT_EQ(session_->optionFlags, kOptionTimeout);
     EXPECT_EQ(session_->timeoutSeconds, 3u);
+}
+
+// The windowsize option: 1 to 65535 blocks, granted up to MaxWindowSize;
+// 0 there leaves the option unknown, and a group does not take it.
+TEST_F(RequestTest, WindowsizeIsGrantedUpToTheLimit) {
+    file("boot.img", std::string(3000, 'x'));
+    const struct {
+        const char* what;
+        const char* limit;  // "" leaves MaxWindowSize unset
+        Options options;
+        const char* expected;
+        uint32_t granted;  // 0: not acknowledged
+    } cases[] = {
+        {"0", "", {{"windowsize", "0"}}, "8/22", 0},
+        {"1", "", {{"windowsize", "1"}}, "ok", 1},
+        {"8", "", {{"windowsize", "8"}}, "ok", 8},
+        {"65535, held to the default 64", "", {{"windowsize", "65535"}}, "ok", 64},
+        {"65536", "", {{"windowsize", "65536"}}, "8/22", 0},
+        {"text", "", {{"windowsize", "eight"}}, "8/22", 0},
+        {"capitals", "", {{"WindowSize", "16"}}, "ok", 16},
+        {"MaxWindowSize 0", "0", {{"windowsize", "8"}}, "ok", 0},
+        {"MaxWindowSize 0, bad value unread", "0", {{"windowsize", "x"}}, "ok", 0},
+        {"MaxWindowSize 4", "4", {{"windowsize", "8"}}, "ok", 4},
+        {"MaxWindowSize 4, asked 2", "4", {{"windowsize", "2"}}, "ok", 2},
+        {"MaxWindowSize out of range", "70000", {{"windowsize", "100"}}, "ok", 64},
+        {"multicast", "", {{"windowsize", "8"}, {"multicast", ""}}, "ok", 0},
+    };
+    load_multicast_settings(kMainSection);  // "Multicast" 1 takes the multicast option
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (*c.limit)
+            set("MaxWindowSize", c.limit);
+        else
+            (void)platform::store_delete(kMainSection, "MaxWindowSize");
+        load_main_settings(kMainSection);
+        EXPECT_EQ(outcome(request(1, "boot.img", "octet", c.options)), c.expected);
+        if (std::string(c.expected) != "ok") continue;
+        EXPECT_EQ((session_->optionFlags & kOptionWindowsize) != 0, c.granted != 0);
+        EXPECT_EQ(session_->windowSize, c.granted);
+        if (c.options.size() > 1) continue;  // a write request takes no multicast option
+        std::string upload = "up" + std::to_string(&c - cases) + ".img";
+        EXPECT_EQ(outcome(request(2, upload, "octet", c.options)), "ok");
+        EXPECT_EQ(session_->windowSize, c.granted) << "uploads negotiate alike";
+    }
 }
 
 // Whatever ends the datagram stays inside it: a value that runs to the end

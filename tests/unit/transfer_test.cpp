@@ -171,7 +171,7 @@ TEST_F(TransferTest, ReadsEveryBlockAtTheEdgesOfTheBlockSize) {
                 ASSERT_EQ(block.length, std::min<std::size_t>(512, size - offset));
                 EXPECT_EQ(get16(packet.data()), kOpData);
                 EXPECT_EQ(get16(packet.data() + 2), index + 1);
-                EXPECT_EQ(std::string(reinterpret_cast<char*>(packet.data()) + 4, block.length),
+                EXPECT_EQ(std::string(reinterpret_cast<const char*>(block.data), block.length),
                           bytes.substr(offset, block.length));
             }
             TearDown();
