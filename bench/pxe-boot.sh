@@ -86,7 +86,7 @@ stop_pid() {
 cleanup() {
     local name
     for name in "${!pids[@]}"; do stop_pid "${pids[$name]}"; done
-    [ -n "$ns" ] && ip netns del "$ns" 2>/dev/null || true
+    if [ -n "$ns" ]; then ip netns del "$ns" 2>/dev/null || true; fi
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -222,7 +222,7 @@ one_fetch() {
     unset 'pids[qemu]'
     case $done_line in *" Timeout "*) echo "turn $turn: transfer timed out: $done_line" >&2; return 1 ;; esac
     printf 'turn %s: %.1f s  (request: %s)\n' "$turn" "$(awk "BEGIN { print $t1 - $t0 }")" \
-        "$(echo "$request" | sed 's/^.*TFTP Get //')"
+        "${request#*TFTP Get }"
     echo "  completion: $done_line"
 }
 
