@@ -8,7 +8,7 @@ namespace {
 
 constexpr std::size_t kAny = std::numeric_limits<std::size_t>::max();
 
-struct CommandSpec {
+struct CommandForm {
     std::string_view name;  // command, or command and action
     Command command;
     std::size_t minOperands, maxOperands;
@@ -18,45 +18,45 @@ struct CommandSpec {
 };
 
 constexpr std::array kCommands = {
-    CommandSpec{"status", Command::kStatus, 0, 0, kFlagJson, "[--json]",
+    CommandForm{"status", Command::kStatus, 0, 0, kFlagJson, "[--json]",
                 "the server's state and its number of running transfers;\n"
                 "exit status 0 serving, 1 paused or unable to bind its port, 3 not running"},
-    CommandSpec{"transfers", Command::kTransfers, 0, 0, kFlagJson | kFlagWatch,
+    CommandForm{"transfers", Command::kTransfers, 0, 0, kFlagJson | kFlagWatch,
                 "[--watch] [--json]",
                 "one line per transfer; --watch redraws every second until Ctrl+C"},
-    CommandSpec{"pause", Command::kPause, 0, 0, 0, "", "stop serving requests"},
-    CommandSpec{"resume", Command::kResume, 0, 0, 0, "", "serve requests again"},
-    CommandSpec{"get", Command::kGet, 0, kAny, kFlagJson, "[NAME...] [--json]",
+    CommandForm{"pause", Command::kPause, 0, 0, 0, "", "stop serving requests"},
+    CommandForm{"resume", Command::kResume, 0, 0, 0, "", "serve requests again"},
+    CommandForm{"get", Command::kGet, 0, kAny, kFlagJson, "[NAME...] [--json]",
                 "the server's settings as NAME=VALUE lines (all without names)"},
-    CommandSpec{"set", Command::kSet, 1, kAny, 0, "NAME=VALUE...",
+    CommandForm{"set", Command::kSet, 1, kAny, 0, "NAME=VALUE...",
                 "change settings; nothing is sent when one value is refused"},
-    CommandSpec{"access list", Command::kAccessList, 0, 0, 0, "",
+    CommandForm{"access list", Command::kAccessList, 0, 0, 0, "",
                 "the access rules: DIRECTORY NUMBER RIGHTS RANGE"},
-    CommandSpec{"access add", Command::kAccessAdd, 2, 3, kFlagAt,
+    CommandForm{"access add", Command::kAccessAdd, 2, 3, kFlagAt,
                 "DIRECTORY RIGHTS [RANGE] [--at NUMBER]",
                 "add a rule (RIGHTS of r, w, o; RANGE * or ADDRESS or FIRST-LAST)\n"
                 "for DIRECTORY (%root% or a directory below the root), last or at NUMBER"},
-    CommandSpec{"access remove", Command::kAccessRemove, 2, 2, 0, "DIRECTORY NUMBER",
+    CommandForm{"access remove", Command::kAccessRemove, 2, 2, 0, "DIRECTORY NUMBER",
                 "remove rule NUMBER of DIRECTORY; the rules after it move up"},
-    CommandSpec{"access on", Command::kAccessOn, 0, 0, 0, "", "apply the access rules"},
-    CommandSpec{"access off", Command::kAccessOff, 0, 0, 0, "", "let every request pass"},
-    CommandSpec{"pxe list", Command::kPxeList, 0, 0, 0, "", "the PXE file map: FILE ADDRESS PORT"},
-    CommandSpec{"pxe add", Command::kPxeAdd, 2, 3, 0, "FILE ADDRESS [PORT]",
+    CommandForm{"access on", Command::kAccessOn, 0, 0, 0, "", "apply the access rules"},
+    CommandForm{"access off", Command::kAccessOff, 0, 0, 0, "", "let every request pass"},
+    CommandForm{"pxe list", Command::kPxeList, 0, 0, 0, "", "the PXE file map: FILE ADDRESS PORT"},
+    CommandForm{"pxe add", Command::kPxeAdd, 2, 3, 0, "FILE ADDRESS [PORT]",
                 "send FILE to the group ADDRESS:PORT (0.0.0.0: the default group;\n"
                 "PORT defaults to PxeMulticastPort); replaces an entry of FILE"},
-    CommandSpec{"pxe remove", Command::kPxeRemove, 1, 1, 0, "FILE", "remove the entry of FILE"},
-    CommandSpec{"logs", Command::kLogs, 0, 0, 0, "", "the server's log files"},
-    CommandSpec{"log", Command::kLog, 0, 1, kFlagFollow, "[FILE] [--follow]",
+    CommandForm{"pxe remove", Command::kPxeRemove, 1, 1, 0, "FILE", "remove the entry of FILE"},
+    CommandForm{"logs", Command::kLogs, 0, 0, 0, "", "the server's log files"},
+    CommandForm{"log", Command::kLog, 0, 1, kFlagFollow, "[FILE] [--follow]",
                 "print a log file (today's by default); --follow prints new lines\n"
                 "as they come until Ctrl+C"},
-    CommandSpec{"help", Command::kHelp, 0, 2, 0, "[COMMAND]", "the usage of a command"},
+    CommandForm{"help", Command::kHelp, 0, 2, 0, "[COMMAND]", "the usage of a command"},
 };
 
 bool has_actions(std::string_view command) { return command == "access" || command == "pxe"; }
 
-const CommandSpec* find_spec(std::string_view name) {
-    for (const CommandSpec& spec : kCommands)
-        if (spec.name == name) return &spec;
+const CommandForm* find_form(std::string_view name) {
+    for (const CommandForm& form : kCommands)
+        if (form.name == name) return &form;
     return nullptr;
 }
 
@@ -176,24 +176,24 @@ class Parser {
         line_.name = name;
         for (std::size_t i = used; i < words.size(); ++i) line_.operands.emplace_back(words[i]);
         if (line_.help && has_actions(name)) return;  // "access --help"
-        const CommandSpec* spec = find_spec(name);
-        if (!spec) return fail("unknown command " + name);
-        line_.command = spec->command;
-        check(*spec);
+        const CommandForm* form = find_form(name);
+        if (!form) return fail("unknown command " + name);
+        line_.command = form->command;
+        check(*form);
     }
 
-    void check(const CommandSpec& spec) {
+    void check(const CommandForm& form) {
         for (const Flag& flag : kFlags)
-            if ((flags_ & flag.flag) && !(spec.flags & flag.flag))
+            if ((flags_ & flag.flag) && !(form.flags & flag.flag))
                 fail(line_.name + " does not take " + std::string(flag.option));
-        if ((flags_ & kFlagAt) && !(spec.flags & kFlagAt)) fail(line_.name + " does not take --at");
+        if ((flags_ & kFlagAt) && !(form.flags & kFlagAt)) fail(line_.name + " does not take --at");
         line_.json = flags_ & kFlagJson;
         line_.watch = flags_ & kFlagWatch;
         line_.follow = flags_ & kFlagFollow;
         if (line_.help) return;
         std::size_t count = line_.operands.size();
-        if (count < spec.minOperands) fail(line_.name + " needs more operands");
-        if (count > spec.maxOperands) fail(line_.name + " takes fewer operands");
+        if (count < form.minOperands) fail(line_.name + " needs more operands");
+        if (count > form.maxOperands) fail(line_.name + " takes fewer operands");
     }
 
     const std::vector<std::string_view>& arguments_;
@@ -203,11 +203,11 @@ class Parser {
     CommandLine line_;
 };
 
-void append_usage(const CommandSpec& spec, std::string* text) {
-    *text += "  velquin " + std::string(spec.name);
-    if (!spec.usage.empty()) *text += " " + std::string(spec.usage);
+void append_usage(const CommandForm& form, std::string* text) {
+    *text += "  velquin " + std::string(form.name);
+    if (!form.usage.empty()) *text += " " + std::string(form.usage);
     *text += "\n";
-    std::string_view summary = spec.summary;
+    std::string_view summary = form.summary;
     while (!summary.empty()) {
         std::size_t end = summary.find('\n');
         *text += "      " + std::string(summary.substr(0, end)) + "\n";
@@ -229,12 +229,12 @@ CommandLine parse_command_line(const std::vector<std::string_view>& arguments) {
 
 std::string usage_text(std::string_view name) {
     std::string text;
-    for (const CommandSpec& spec : kCommands)
-        if (spec.name == name ||
-            (has_actions(name) && spec.name.substr(0, name.size() + 1) == std::string(name) + " "))
-            append_usage(spec, &text);
+    for (const CommandForm& form : kCommands)
+        if (form.name == name ||
+            (has_actions(name) && form.name.substr(0, name.size() + 1) == std::string(name) + " "))
+            append_usage(form, &text);
     if (!text.empty()) return "Usage:\n" + text + "\n" + std::string(kOptions);
     text = "velquin: see and steer a running Velquin TFTP Server.\n\nUsage:\n";
-    for (const CommandSpec& spec : kCommands) append_usage(spec, &text);
+    for (const CommandForm& form : kCommands) append_usage(form, &text);
     return text + "\n" + std::string(kOptions) + "  --version     the program's version\n";
 }

@@ -19,18 +19,7 @@
 
 namespace {
 
-class LivePreferencesTest : public testing::Test {
-  protected:
-    void SetUp() override {
-        clear_user_values();
-        override_administrator_for_testing(1);
-    }
-    void TearDown() override { override_administrator_for_testing(-1); }
-
-    void start() { ASSERT_TRUE(server_.start()) << "Sevrock.exe did not answer its control pipe"; }
-
-    SevrockProcess server_;
-};
+class LivePreferencesTest : public LiveServerTest {};
 
 // What the server's store holds; none for a value deleted as its default.
 std::optional<std::string> stored(const char* name) {

@@ -108,18 +108,7 @@ class StoreLocked {
     std::string lock_;
 };
 
-class PxePageTest : public testing::Test {
-  protected:
-    void SetUp() override {
-        clear_user_values();
-        override_administrator_for_testing(1);
-    }
-    void TearDown() override { override_administrator_for_testing(-1); }
-
-    void start() { ASSERT_TRUE(server_.start()) << "Sevrock.exe did not answer its control pipe"; }
-
-    SevrockProcess server_;
-};
+class PxePageTest : public LiveServerTest {};
 
 TEST_F(PxePageTest, FileMapEditsGoToTheStoreAtOnce) {
     start();

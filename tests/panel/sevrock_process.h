@@ -11,6 +11,11 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
+#include "panel/main_window.h"
+#include "tests/panel/panel_harness.h"
+
 class SevrockProcess {
   public:
     SevrockProcess();
@@ -52,3 +57,18 @@ class SevrockProcess {
 
 // The program's own path for another program of the build tree.
 std::string build_tree_program(const char* name);
+
+// A test of the panel against a real Sevrock.exe, run by an administrator
+// without per-user values.
+class LiveServerTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        clear_user_values();
+        override_administrator_for_testing(1);
+    }
+    void TearDown() override { override_administrator_for_testing(-1); }
+
+    void start() { ASSERT_TRUE(server_.start()) << "Sevrock.exe did not answer its control pipe"; }
+
+    SevrockProcess server_;
+};
