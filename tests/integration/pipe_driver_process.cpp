@@ -10,7 +10,6 @@
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
 
 namespace {
 
@@ -27,19 +26,10 @@ std::vector<std::string> driver_command(Target target, bool asNobody, const std:
 // The environment without PRAVLEN_ values, plus the pipe's name. The leak
 // check of the sanitizers cannot run in a process that changed its user.
 std::vector<std::string> driver_environment(const std::string& pipeName, bool asNobody) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "PRAVLEN_", 8) != 0) env.emplace_back(*e);
+    std::vector<std::string> env = environment_without_pravlen();
     env.push_back("PRAVLEN_PIPE=" + pipeName);
     if (asNobody) env.push_back("ASAN_OPTIONS=detect_leaks=0");
     return env;
-}
-
-std::vector<char*> c_strings(std::vector<std::string>& strings) {
-    std::vector<char*> out;
-    for (std::string& s : strings) out.push_back(s.data());
-    out.push_back(nullptr);
-    return out;
 }
 
 }  // namespace

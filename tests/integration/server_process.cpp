@@ -42,6 +42,20 @@ std::string escape_reg(const std::string& text) {
     return out;
 }
 
+std::vector<std::string> environment_without_pravlen() {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "PRAVLEN_", 8) != 0) env.emplace_back(*e);
+    return env;
+}
+
+std::vector<char*> c_strings(std::vector<std::string>& strings) {
+    std::vector<char*> out;
+    for (std::string& s : strings) out.push_back(s.data());
+    out.push_back(nullptr);
+    return out;
+}
+
 bool target_available(Target target) {
     if (target == Target::kNative) return fs::exists(SEVROCK_NATIVE);
     return fs::exists(windows_dir() + "/Sevrock.exe") && fs::exists(windows_dir() + "/wine-run");
@@ -119,9 +133,7 @@ bool ServerProcess::start(std::vector<std::string> args, bool waitReady) {
         argv = {windows_dir() + "/wine-run", "--exec", windows_dir() + "/Sevrock.exe"};
     }
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "PRAVLEN_", 8) != 0) env.emplace_back(*e);
+    std::vector<std::string> env = environment_without_pravlen();
     env.push_back("PRAVLEN_STORE=" + program_path(store_, false));
     env.push_back("PRAVLEN_PIPE=" + pipe_);
     env.insert(env.end(), environment_.begin(), environment_.end());
@@ -134,11 +146,7 @@ bool ServerProcess::start(std::vector<std::string> args, bool waitReady) {
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
     posix_spawn_file_actions_addchdir_np(&actions, folder_.c_str());
-    std::vector<char*> cargv, cenv;
-    for (auto& a : argv) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    for (auto& e : env) cenv.push_back(e.data());
-    cenv.push_back(nullptr);
+    std::vector<char*> cargv = c_strings(argv), cenv = c_strings(env);
     int rc = posix_spawn(&pid_, cargv[0], &actions, nullptr, cargv.data(), cenv.data());
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);

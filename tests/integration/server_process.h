@@ -22,6 +22,12 @@ std::string target_name(Target target);
 // A value in the store's text form: backslashes and quotes escaped.
 std::string escape_reg(const std::string& text);
 
+// For a program the tests start: this process's environment without its
+// PRAVLEN_ values, and strings as the argument and environment arrays of a
+// spawn (ending in a null pointer; valid while `strings` lives).
+std::vector<std::string> environment_without_pravlen();
+std::vector<char*> c_strings(std::vector<std::string>& strings);
+
 class ServerProcess {
   public:
     explicit ServerProcess(Target target);

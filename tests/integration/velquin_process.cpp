@@ -10,7 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
 
 namespace {
 
@@ -36,20 +35,11 @@ std::vector<std::string> command(Target target,
 // The leak check of the sanitizers cannot run in a process that changed its
 // user.
 std::vector<std::string> environment(ServerProcess& server, bool asNobody) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "PRAVLEN_", 8) != 0) env.emplace_back(*e);
+    std::vector<std::string> env = environment_without_pravlen();
     env.push_back("PRAVLEN_PIPE=" + server.pipe_name());
     env.push_back("PRAVLEN_STORE=" + server.program_path(server.store(), false));
     if (asNobody) env.push_back("ASAN_OPTIONS=detect_leaks=0");
     return env;
-}
-
-std::vector<char*> c_strings(std::vector<std::string>& strings) {
-    std::vector<char*> out;
-    for (std::string& s : strings) out.push_back(s.data());
-    out.push_back(nullptr);
-    return out;
 }
 
 // The Windows tool writes its lines in text mode (CR LF).
